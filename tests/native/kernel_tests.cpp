@@ -1,0 +1,613 @@
+// Tests of the numeric kernels: team slot lists, the cost matrix and the
+// assignment. A self-contained program: exits nonzero when a check fails.
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "assign/assignment.hpp"
+#include "cost/cost_matrix.hpp"
+#include "cost/numeric.hpp"
+#include "cost/team_slots.hpp"
+#include "surface/failure.hpp"
+
+using namespace tavelin;
+
+namespace {
+
+int g_checks = 0;
+int g_failures = 0;
+
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        ++g_checks;                                                                  \
+        if (!(cond)) {                                                               \
+            ++g_failures;                                                            \
+            std::fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
+        }                                                                            \
+    } while (0)
+
+// Runs f and returns the text of the InternalFailure it throws ("" if none).
+std::string failure_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const InternalFailure& e) {
+        return e.text;
+    }
+    return "";
+}
+
+constexpr double U = kUnscheduled;
+constexpr double F = kInfeasible;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (!same_bits(a[i], b[i])) return false;
+    }
+    return true;
+}
+
+// A dense row-major matrix and views of it.
+struct Dense {
+    std::size_t rows, cols;
+    std::vector<double> v;
+    StridedMatrix view() const {
+        return {reinterpret_cast<const char*>(v.data()), rows, cols,
+                static_cast<std::ptrdiff_t>(cols * sizeof(double)), sizeof(double)};
+    }
+};
+
+Dense dense(std::size_t rows, std::size_t cols, std::vector<double> v) { return {rows, cols, std::move(v)}; }
+
+// The schedule used by several examples: 0 hosts 2 in slot 3, 1 hosts 0 in
+// slot 1, 2 hosts 1 in slot 9.
+const Dense kExample = dense(3, 3, {U, U, 3.0, 1.0, U, U, U, 9.0, U});
+
+std::vector<double> cells(const CostMatrix& c) { return {c.cells.get(), c.cells.get() + c.rows * c.cols}; }
+
+// ---------------------------------------------------------------- team slots
+
+void test_team_slots() {
+    const StridedMatrix x = kExample.view();
+    CHECK(same_bits(get_team_array(x, 0), {3.0, 1.0}));
+    CHECK(same_bits(get_team_array(x, 1), {1.0, 9.0}));
+    CHECK(same_bits(get_team_array(x, 2), {9.0, 3.0}));
+    CHECK(failure_of([&] { get_team_array(x, 3); }) == kIndexOutOfBounds);
+    CHECK(failure_of([&] { get_team_array(x, ~std::uint64_t{0}); }) == kIndexOutOfBounds);
+
+    // Kept and dropped values; the diagonal is visited by both passes.
+    const Dense d = dense(3, 3, {4.0, kNaN, 9999.5, U, U, U, -0.0, U, U});
+    const std::vector<double> team0 = get_team_array(d.view(), 0);
+    CHECK(team0.size() == 5);
+    if (team0.size() == 5) {
+        CHECK(team0[0] == 4.0 && std::isnan(team0[1]) && team0[2] == 9999.5);
+        CHECK(team0[3] == 4.0 && same_bits(team0[4], -0.0));
+    }
+    CHECK(get_team_array(d.view(), 1).size() == 1);  // the NaN in column 1
+    CHECK(get_team_array(Dense{2, 2, {U, U, U, U}}.view(), 1).empty());
+
+    // Empty and one-sided shapes.
+    const StridedMatrix empty{};
+    CHECK(get_team_array(empty, 0).empty());
+    CHECK(get_team_array(empty, 12345).empty());
+    const StridedMatrix rows_only{nullptr, 3, 0, 0, 8};
+    const StridedMatrix cols_only{nullptr, 0, 3, 24, 8};
+    for (std::uint64_t t : {0, 1, 5}) {
+        CHECK(failure_of([&] { get_team_array(rows_only, t); }) == kIndexOutOfBounds);
+        CHECK(failure_of([&] { get_team_array(cols_only, t); }) == kIndexOutOfBounds);
+    }
+
+    // Non-square: 1 x 3 and 3 x 1. Team 0 of a 1 x 3 matrix reads its row and
+    // column; team 1 is a valid column but not a valid row.
+    const Dense wide = dense(1, 3, {5.0, 6.0, 7.0});
+    CHECK(same_bits(get_team_array(wide.view(), 0), {5.0, 6.0, 7.0, 5.0}));
+    CHECK(failure_of([&] { get_team_array(wide.view(), 1); }) == kIndexOutOfBounds);
+    const Dense tall = dense(3, 1, {5.0, 6.0, 7.0});
+    CHECK(failure_of([&] { get_team_array(tall.view(), 1); }) == kIndexOutOfBounds);
+
+    // Views: transposed, reversed rows (negative stride), broadcast (zero
+    // stride) and unaligned storage read the logical elements.
+    StridedMatrix transposed = x;
+    std::swap(transposed.row_stride, transposed.col_stride);
+    CHECK(same_bits(get_team_array(transposed, 0), {1.0, 3.0}));
+    CHECK(same_bits(get_team_array(transposed, 2), {3.0, 9.0}));
+    StridedMatrix reversed = x;
+    reversed.data += 2 * x.row_stride;
+    reversed.row_stride = -x.row_stride;  // rows 2, 1, 0
+    CHECK(same_bits(get_team_array(reversed, 0), {9.0, 1.0}));
+    CHECK(same_bits(get_team_array(reversed, 2), {3.0, 3.0}));
+    const double row[3] = {1.0, U, 2.0};
+    const StridedMatrix broadcast{reinterpret_cast<const char*>(row), 3, 3, 0, 8};
+    CHECK(same_bits(get_team_array(broadcast, 2), {1.0, 2.0, 2.0, 2.0, 2.0}));
+    std::vector<char> raw(1 + 9 * sizeof(double));
+    std::memcpy(raw.data() + 1, kExample.v.data(), 9 * sizeof(double));
+    const StridedMatrix unaligned{raw.data() + 1, 3, 3, 24, 8};
+    CHECK(same_bits(get_team_array(unaligned, 1), {1.0, 9.0}));
+
+    // collect_team_slots replaces what the vector held.
+    std::vector<double> out = {42.0, 43.0, 44.0, 45.0, 46.0};
+    collect_team_slots(x, 1, out);
+    CHECK(same_bits(out, {1.0, 9.0}));
+}
+
+// --------------------------------------------------------------- cost matrix
+
+struct Instance {
+    double m = 0.0;
+    double r_max = 2.0;
+    ForbiddenSlots forbidden;
+    std::vector<std::int64_t> penalties{0};
+
+    CostMatrix build(const StridedMatrix& x, std::uint64_t a, const std::vector<double>& S,
+                     const std::vector<std::uint64_t>& O) const {
+        return create_cost_matrix_inner(x, a, S, O, m, r_max, forbidden, penalties,
+                                        penalties.size() - 1);
+    }
+};
+
+// The cost matrix computed cell by cell, straight from the rules, without
+// any of the builder's precomputation. Used to compare bit for bit.
+std::vector<double> reference_cost(const StridedMatrix& x, std::uint64_t a, const std::vector<double>& S,
+                                   const std::vector<std::uint64_t>& O, const Instance& in) {
+    const std::size_t nS = S.size(), nO = O.size();
+    std::vector<double> out(nS * nO, 0.0);
+    const std::vector<double> H = get_team_array(x, a);
+    const auto close = [&](double t, double s) { return in.r_max > std::fabs(t - s) + 1.0; };
+    const auto penalty = [&](double d) -> std::int64_t {
+        if (d == kInf) return 0;
+        const std::uint64_t idx = saturating_to_u64(d);
+        return idx > in.penalties.size() - 1 ? 0 : in.penalties[idx];
+    };
+    const auto forward = [](const std::vector<double>& L, double s) {
+        double best = kInf;
+        for (double t : L) if (t - s > 0 && t - s < best) best = t - s;
+        return best;
+    };
+    const auto backward = [](const std::vector<double>& L, double s) {
+        double best = kInf;
+        for (double t : L) if (s - t > 0 && s - t < best) best = s - t;
+        return best;
+    };
+    for (std::size_t k = 0; k < nO; ++k) {
+        const std::uint64_t g = O[k];
+        const std::vector<double> G = get_team_array(x, g);
+        if (a >= x.cols || g >= x.rows) fail(kIndexOutOfBounds);
+        const double r = x.at(g, a);
+        const auto entry = in.forbidden.find(g);
+        for (std::size_t i = 0; i < nS; ++i) {
+            const double s = S[i];
+            bool bad = in.m > std::fabs(s - r);
+            for (double t : H) bad = bad || t == s || close(t, s);
+            for (double t : G) bad = bad || t == s || close(t, s);
+            if (entry != in.forbidden.end() && entry->second.count(saturating_to_i64(s))) bad = true;
+            std::int64_t sum = penalty(forward(H, s));
+            sum = wrapping_add(sum, penalty(backward(H, s)));
+            sum = wrapping_add(sum, penalty(forward(G, s)));
+            sum = wrapping_add(sum, penalty(backward(G, s)));
+            out[i * nO + k] = bad ? F : static_cast<double>(sum);
+        }
+    }
+    return out;
+}
+
+void test_cost_worked_example() {
+    Instance in;
+    in.m = 4.0;
+    in.r_max = 3.0;
+    in.forbidden = {{1, {6}}};
+    in.penalties = {0, 0, 5, 2, 1};
+    const CostMatrix c = in.build(kExample.view(), 0, {2.0, 5.0, 6.0, 7.0}, {1});
+    CHECK(c.rows == 4 && c.cols == 1);
+    CHECK(same_bits(cells(c), {F, 7.0, F, 6.0}));
+    in.m = 5.0;
+    CHECK(same_bits(cells(in.build(kExample.view(), 0, {2.0, 5.0, 6.0, 7.0}, {1})), {F, F, F, 6.0}));
+}
+
+void test_cost_rules() {
+    const StridedMatrix ex = kExample.view();
+
+    // Closeness bound: home team 0 plays in slots 3 and 1, opponent 1 in 1
+    // and 9. r_max 2 excludes only used slots; 3 also their neighbours.
+    Instance in;
+    in.r_max = 2.0;
+    CHECK(same_bits(cells(in.build(ex, 0, {1.0, 2.0, 4.0, 3.0, 8.0, 9.0}, {1})), {F, 0.0, 0.0, F, 0.0, F}));
+    in.r_max = 3.0;
+    CHECK(same_bits(cells(in.build(ex, 0, {2.0, 4.0, 5.0, 7.0, 8.0}, {1})), {F, F, 0.0, 0.0, F}));
+
+    // Separation from the reverse game (1 hosts 0 in slot 1); unscheduled
+    // reverse games count as slot 9999.
+    in = Instance{};
+    const Dense lone = dense(2, 2, {U, U, 1.0, U});
+    in.m = 2.0;
+    CHECK(same_bits(cells(in.build(lone.view(), 0, {1.0, 2.0, 3.0, 0.5}, {1})), {F, F, 0.0, F}));
+    for (double m : {0.0, -1.0}) {
+        in.m = m;
+        CHECK(same_bits(cells(in.build(lone.view(), 0, {0.0, 1.0, 2.0}, {1})), {0.0, F, 0.0}));
+    }
+    const Dense none = dense(2, 2, {U, U, U, U});
+    in.m = 9000.0;
+    CHECK(same_bits(cells(in.build(none.view(), 0, {999.0, 1000.0, 18998.0, 18999.0}, {1})), {0.0, F, F, 0.0}));
+
+    // Forbidden keys truncate toward zero; other teams' and the home team's
+    // own entries play no part.
+    in = Instance{};
+    in.forbidden = {{1, {3, -2, 0}}, {0, {7}}, {5, {}}};
+    CHECK(same_bits(cells(in.build(none.view(), 0, {3.7, 3.0, 4.0, -2.9, -3.0, 7.0, 0.5, kNaN}, {1})),
+                    {F, F, 0.0, F, 0.0, 0.0, F, F}));
+    in.forbidden = {{1, {}}};
+    CHECK(same_bits(cells(in.build(none.view(), 0, {0.0, kNaN}, {1})), {0.0, 0.0}));
+
+    // Gaps truncate to table indices: 2.9 uses entry 2; gaps above max_gap
+    // and no gap at all cost 0.
+    in = Instance{};
+    in.penalties = {100, 10, 20, 30};
+    const Dense far = dense(2, 2, {U, 10.0, U, U});  // 0 hosts 1 in slot 10
+    CHECK(same_bits(cells(in.build(far.view(), 0, {7.1, 12.9, 5.0}, {1})),
+                    {40.0, 40.0, 0.0}));  // 2.9 -> 20 per team; 5 -> beyond max_gap
+    in.penalties = {0, 0, 0, -4};
+    CHECK(same_bits(cells(in.build(far.view(), 0, {7.0}, {1})), {-8.0}));
+    in.penalties = {7};
+    CHECK(same_bits(cells(in.build(far.view(), 0, {1e300, -1e300, 10.0 + 0x1p-40}, {1})), {0.0, 0.0, F}));
+
+    // NaN slots: NaN in S is close to nothing and costs 0; NaN in X blocks
+    // nothing and gives no gap.
+    in = Instance{};
+    in.r_max = 5.0;
+    in.penalties = {1, 1, 1, 1, 1, 1, 1};
+    const Dense nan_x = dense(2, 2, {U, kNaN, 4.0, U});
+    CHECK(same_bits(cells(in.build(nan_x.view(), 0, {kNaN, 4.0, 9.0, 2.0}, {1})), {0.0, F, 2.0, F}));
+
+    // Infinite slots equal each other without being close: still blocked.
+    in = Instance{};
+    const Dense inf_x = dense(3, 3, {U, U, kInf, U, U, U, U, U, U});  // home team 0 at +inf
+    CHECK(same_bits(cells(in.build(inf_x.view(), 0, {kInf, -kInf, 5.0}, {1})), {F, 0.0, 0.0}));
+    const Dense inf_y = dense(3, 3, {U, U, U, U, U, kInf, U, U, U});  // 1 hosts 2 at +inf
+    CHECK(same_bits(cells(in.build(inf_y.view(), 0, {kInf, 1.0}, {1, 2})), {F, F, 0.0, 0.0}));
+
+    // The penalty sum wraps around at the int64 limits.
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    // Team 0 plays in 3 and 9, team 1 in 3: slot 5 has the gaps 4 and 2 for
+    // the home team and 2 for the opponent.
+    const Dense wrap = dense(3, 3, {U, 3.0, U, U, U, U, 9.0, U, U});
+    in = Instance{};
+    in.penalties = {0, 0, kMax, 0, 3};
+    CHECK(same_bits(cells(in.build(wrap.view(), 0, {5.0}, {1})), {1.0}));
+    in.penalties = {0, 0, kMin, 0, 5};
+    CHECK(same_bits(cells(in.build(wrap.view(), 0, {5.0}, {1})), {5.0}));
+    in.penalties = {0, 0, kMax, 0, kMax};
+    CHECK(same_bits(cells(in.build(wrap.view(), 0, {5.0}, {1})), {static_cast<double>(kMax - 2)}));
+
+    // Huge and tiny slots and gaps stay well defined.
+    in = Instance{};
+    in.penalties = {7};
+    CHECK(same_bits(cells(in.build(none.view(), 0, {1e300, -1e300, 0x1p63, -0x1p63}, {1})), {0.0, 0.0, 0.0, 0.0}));
+    in.forbidden = {{1, {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()}}};
+    CHECK(same_bits(cells(in.build(none.view(), 0, {1e300, -1e300, 0x1p62}, {1})), {F, F, 0.0}));
+}
+
+void test_cost_shapes_and_failures() {
+    const StridedMatrix ex = kExample.view();
+    const Instance in;
+    CostMatrix c = in.build(ex, 0, {1.0, 2.0}, {});
+    CHECK(c.rows == 2 && c.cols == 0 && c.cells != nullptr);
+    c = in.build(ex, 0, {}, {1, 2, 0});
+    CHECK(c.rows == 0 && c.cols == 3 && c.cells != nullptr);
+    c = in.build(StridedMatrix{}, 7, {1.0}, {});
+    CHECK(c.rows == 1 && c.cols == 0 && c.cells != nullptr);
+
+    // Index tests for every opponent, also without home slots.
+    for (const std::vector<double>& S : {std::vector<double>{}, std::vector<double>{5.0}}) {
+        CHECK(failure_of([&] { in.build(ex, 0, S, {1, 2, 3}); }) == kIndexOutOfBounds);
+        CHECK(failure_of([&] { in.build(ex, 3, S, {}); }) == kIndexOutOfBounds);
+        CHECK(failure_of([&] { in.build(StridedMatrix{}, 0, S, {0}); }) == kIndexOutOfBounds);
+        const Dense wide = dense(2, 3, {U, U, U, U, U, U});
+        CHECK(failure_of([&] { in.build(wide.view(), 1, S, {2}); }) == kIndexOutOfBounds);
+    }
+    // The home team as its own opponent is an ordinary column.
+    CHECK(same_bits(cells(in.build(ex, 0, {6.0}, {0})), {0.0}));
+
+    // The table must hold max_gap + 1 entries.
+    const std::vector<std::int64_t> short_table = {1, 2};
+    CHECK(!failure_of([&] {
+               create_cost_matrix_inner(ex, 0, {}, {}, 0.0, 2.0, {}, short_table, 2);
+           }).empty());
+}
+
+// Random schedules with fractional, NaN, infinite and signed-zero slots,
+// random forbidden sets and penalties: the builder matches the cell-by-cell
+// rules bit for bit, on contiguous and on transposed, reversed views.
+void test_cost_against_reference() {
+    std::mt19937_64 rng(12345);
+    const double specials[] = {kNaN, kInf, -kInf, -0.0, 0.0, 9999.0, 9999.5, 2.5, 3.7, -1.0};
+    auto slot = [&]() -> double {
+        const unsigned k = rng() % 20;
+        if (k < 3) return specials[rng() % std::size(specials)];
+        if (k < 8) return U;
+        return static_cast<double>(rng() % 24) + (rng() % 4 == 0 ? 0.5 : 0.0);
+    };
+    int mismatches = 0;
+    for (int round = 0; round < 400; ++round) {
+        const std::size_t n = 1 + rng() % 9;
+        Dense x{n, n, std::vector<double>(n * n)};
+        for (double& v : x.v) v = slot();
+        Instance in;
+        in.m = static_cast<double>(static_cast<int>(rng() % 5) - 1);
+        in.r_max = 2.0 + static_cast<double>(rng() % 3);
+        in.penalties.assign(1 + rng() % 8, 0);
+        for (std::int64_t& p : in.penalties) p = static_cast<std::int64_t>(rng() % 11) - 3;
+        for (std::uint64_t t = 0; t < n; ++t) {
+            if (rng() % 2) continue;
+            auto& set = in.forbidden[t];
+            for (int e = static_cast<int>(rng() % 4); e > 0; --e) set.insert(static_cast<std::int64_t>(rng() % 24));
+        }
+        std::vector<double> S(rng() % 12);
+        for (double& s : S) s = slot() == U ? static_cast<double>(rng() % 24) : slot();
+        const std::uint64_t a = rng() % n;
+        std::vector<std::uint64_t> O;
+        for (std::uint64_t j = 0; j < n; ++j) if (j != a || rng() % 4 == 0) O.push_back(j);
+
+        // The transposed view of the transposed matrix, rows reversed twice.
+        Dense t{n, n, std::vector<double>(n * n)};
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) t.v[(n - 1 - j) * n + i] = x.v[i * n + j];
+        StridedMatrix view = t.view();
+        view.data += static_cast<std::ptrdiff_t>(n - 1) * view.row_stride;
+        view.col_stride = -view.row_stride;
+        view.row_stride = sizeof(double);
+
+        const std::vector<double> expected = reference_cost(x.view(), a, S, O, in);
+        if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+        if (!same_bits(cells(in.build(view, a, S, O)), expected)) ++mismatches;
+    }
+    CHECK(mismatches == 0);
+}
+
+// ---------------------------------------------------------------- assignment
+
+std::vector<std::size_t> assign(const std::vector<double>& w, std::size_t nr, std::size_t nc) {
+    return optimal_assignment(w.data(), nr, nc);
+}
+
+using Cols = std::vector<std::size_t>;
+
+void test_assignment_examples() {
+    CHECK(assign({1, 1, 1, 0}, 2, 2) == (Cols{1, 0}));
+    CHECK(assign({-2, -1, -0.0, -0.0, -3, -2, -0.0, -0.0, -100, -100, -0.0, -0.0, -100, -100, -0.0, -0.0}, 4, 4) ==
+          (Cols{1, 0, 2, 3}));
+    CHECK(assign({-7.5}, 1, 1) == (Cols{0}));
+    CHECK(assign({}, 0, 0).empty());
+    CHECK(assign({1, 2, 3}, 0, 3).empty());
+    const std::string rows_text = "number of rows must not be larger than number of columns";
+    CHECK(failure_of([] { assign({}, 2, 0); }) == rows_text);
+    CHECK(failure_of([] { assign({1, 2, 3, 4, 5, 6}, 3, 2); }) == rows_text);
+
+    // Equal weights: row r takes column r, also in rectangular matrices.
+    for (std::size_t nr = 1; nr <= 7; ++nr) {
+        for (std::size_t nc = nr; nc <= 9; ++nc) {
+            for (double v : {0.0, -0.0, 3.25, -1e15}) {
+                Cols expected(nr);
+                std::iota(expected.begin(), expected.end(), std::size_t{0});
+                CHECK(assign(std::vector<double>(nr * nc, v), nr, nc) == expected);
+            }
+        }
+    }
+    // Equal least slack for a root: the lower-indexed column wins.
+    CHECK(assign({5, 9, 9, 9}, 1, 4) == (Cols{1}));
+    CHECK(assign({9, 1, 9, 1}, 2, 2) == (Cols{0, 1}));
+}
+
+// How placing one team's home games uses the assignment: K squared up with
+// 1e15 for infeasible cells, p in dummy rows, 0 in dummy columns, negated.
+// Returns the slot index given to each opponent (-1: none) and the total.
+std::pair<std::vector<int>, double> place(const std::vector<double>& K, std::size_t nS, std::size_t nO, double p) {
+    const std::size_t N = nS + nO;
+    std::vector<double> A(N * N, 0.0), W(N * N);
+    for (std::size_t r = 0; r < N; ++r)
+        for (std::size_t k = 0; k < nO; ++k) A[r * N + k] = r < nS ? (K[r * nO + k] == F ? 1e15 : K[r * nO + k]) : p;
+    for (std::size_t i = 0; i < N * N; ++i) W[i] = -A[i];
+    const Cols col = assign(W, N, N);
+    std::vector<int> slot_of(nO, -2);
+    double total = -0.0;
+    for (std::size_t r = 0; r < N; ++r) {
+        total += A[r * N + col[r]];
+        if (col[r] < nO) slot_of[col[r]] = r < nS ? static_cast<int>(r) : -1;
+    }
+    return {slot_of, total};
+}
+
+void test_assignment_in_placement() {
+    using R = std::pair<std::vector<int>, double>;
+    CHECK(place({F, 3, 2, F}, 2, 2, 100) == (R{{1, 0}, 5.0}));
+    CHECK(place({F, 3, F, F}, 2, 2, 100) == (R{{-1, 0}, 103.0}));
+    CHECK(place({0, 0, 0, 0}, 2, 2, 100) == (R{{0, 1}, 0.0}));
+    CHECK(place({1, 2, 2, 3}, 2, 2, 100) == (R{{0, 1}, 4.0}));
+    CHECK(place({2, 1, 3, 2}, 2, 2, 100) == (R{{1, 0}, 4.0}));
+    CHECK(place({F, F, F, F}, 2, 2, 100) == (R{{-1, -1}, 200.0}));
+    // More opponents than slots at cost 0: the lowest opponents get the slots.
+    CHECK(place({0, 0, 0, 0, 0, 0}, 2, 3, 7) == (R{{0, 1, -1}, 7.0}));
+    // A cost equal to p leaves the opponent out; just below p places it.
+    CHECK(place({7}, 1, 1, 7) == (R{{-1}, 7.0}));
+    CHECK(place({std::nextafter(7.0, 0.0)}, 1, 1, 7) == (R{{0}, std::nextafter(7.0, 0.0)}));
+    // No slots at all, no opponents at all.
+    CHECK(place({}, 0, 3, 2) == (R{{-1, -1, -1}, 6.0}));
+    const R empty = place({}, 0, 0, 2);
+    CHECK(empty.first.empty() && same_bits(empty.second, -0.0));
+}
+
+// The algorithm exactly as written: separate pick, shift and update passes
+// and x = y = 0 before the scan. The kernel folds the passes; both must make
+// the same choices among equal optima.
+Cols reference_assignment(const std::vector<double>& W, std::size_t nr, std::size_t nc) {
+    const std::size_t none = ~std::size_t{0};
+    std::vector<double> rl(nr), cl(nc, 0.0), slack(nc);
+    std::vector<std::size_t> rm(nr, none), cm(nc, none), par(nc), srow(nc);
+    std::vector<bool> tree(nr);
+    for (std::size_t r = 0; r < nr; ++r) {
+        rl[r] = W[r * nc];
+        for (std::size_t j = 1; j < nc; ++j) rl[r] = W[r * nc + j] > rl[r] ? W[r * nc + j] : rl[r];
+    }
+    for (std::size_t root = 0; root < nr; ++root) {
+        std::fill(par.begin(), par.end(), none);
+        std::fill(tree.begin(), tree.end(), false);
+        tree[root] = true;
+        for (std::size_t j = 0; j < nc; ++j) slack[j] = (rl[root] + cl[j]) - W[root * nc + j], srow[j] = root;
+        std::size_t y;
+        for (;;) {
+            double delta = kInf;
+            std::size_t x = 0;
+            y = 0;
+            for (std::size_t j = 0; j < nc; ++j)
+                if (par[j] == none && slack[j] < delta) delta = slack[j], x = srow[j], y = j;
+            if (delta > 0.0) {
+                for (std::size_t r = 0; r < nr; ++r) if (tree[r]) rl[r] -= delta;
+                for (std::size_t j = 0; j < nc; ++j) {
+                    if (par[j] != none) cl[j] += delta;
+                    else slack[j] -= delta;
+                }
+            }
+            par[y] = x;
+            if (cm[y] == none) break;
+            const std::size_t x2 = cm[y];
+            tree[x2] = true;
+            for (std::size_t j = 0; j < nc; ++j) {
+                if (par[j] != none) continue;
+                const double a = (rl[x2] + cl[j]) - W[x2 * nc + j];
+                if (slack[j] > a) slack[j] = a, srow[j] = x2;
+            }
+        }
+        for (;;) {
+            const std::size_t x = par[y], y2 = rm[x];
+            cm[y] = x, rm[x] = y;
+            if (y2 == none) break;
+            y = y2;
+        }
+    }
+    return rm;
+}
+
+// Largest total over every injective row -> column map (small sizes only).
+double best_total(const std::vector<double>& W, std::size_t nr, std::size_t nc) {
+    std::vector<std::size_t> cols(nc);
+    std::iota(cols.begin(), cols.end(), std::size_t{0});
+    double best = -kInf;
+    do {
+        double total = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) total += W[r * nc + cols[r]];
+        best = std::max(best, total);
+    } while (std::next_permutation(cols.begin(), cols.end()));
+    return best;
+}
+
+void test_assignment_random() {
+    std::mt19937_64 rng(2024);
+    int not_optimal = 0, not_matching = 0, not_reference = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t nc = 1 + rng() % 7;
+        const std::size_t nr = rng() % (nc + 1);
+        const int kind = round % 3;  // small integers (many ties), dyadic, arbitrary
+        std::vector<double> W(nr * nc);
+        for (double& v : W) {
+            if (kind == 0) v = -static_cast<double>(rng() % 4);
+            else if (kind == 1) v = static_cast<double>(static_cast<int>(rng() % 64) - 32) / 8.0;
+            else v = std::uniform_real_distribution<double>(-1e3, 1e3)(rng);
+        }
+        const Cols col = assign(W, nr, nc);
+        std::vector<bool> used(nc);
+        double total = 0.0;
+        bool valid = col.size() == nr;
+        for (std::size_t r = 0; valid && r < nr; ++r) {
+            valid = col[r] < nc && !used[col[r]];
+            if (valid) used[col[r]] = true, total += W[r * nc + col[r]];
+        }
+        if (!valid) { ++not_matching; continue; }
+        const double best = best_total(W, nr, nc);
+        if (kind < 2 ? total != best : std::fabs(total - best) > 1e-9 * (1.0 + std::fabs(best))) ++not_optimal;
+        if (col != reference_assignment(W, nr, nc)) ++not_reference;
+    }
+    CHECK(not_matching == 0);
+    CHECK(not_optimal == 0);
+    CHECK(not_reference == 0);
+
+    // Larger square matrices of the placement shape agree with the
+    // reference too (38 = 19 home slots + 19 opponents).
+    for (int round = 0; round < 50; ++round) {
+        const std::size_t n = 38;
+        std::vector<double> W(n * n);
+        for (double& v : W) v = -static_cast<double>(rng() % 3);
+        if (assign(W, n, n) != reference_assignment(W, n, n)) ++not_reference;
+    }
+    CHECK(not_reference == 0);
+}
+
+// NaN and infinite weights never reach the routine in normal use; it must
+// still end, either with a valid matching or with an internal failure.
+void test_assignment_bad_weights_end() {
+    const double odd[] = {kNaN, kInf, -kInf, 1e308, -1e308};
+    std::mt19937_64 rng(7);
+    int invalid = 0;
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t nc = 1 + rng() % 6;
+        const std::size_t nr = 1 + rng() % nc;
+        std::vector<double> W(nr * nc);
+        for (double& v : W) v = rng() % 3 == 0 ? odd[rng() % std::size(odd)] : static_cast<double>(rng() % 5);
+        try {
+            const Cols col = assign(W, nr, nc);
+            std::vector<bool> used(nc);
+            for (std::size_t c : col) {
+                if (c >= nc || used[c]) ++invalid;
+                else used[c] = true;
+            }
+            if (col.size() != nr) ++invalid;
+        } catch (const InternalFailure&) {
+        }
+    }
+    CHECK(invalid == 0);
+    CHECK(!failure_of([] { assign({kNaN, kNaN, kNaN, kNaN}, 2, 2); }).empty());
+}
+
+}  // namespace
+
+int main() {
+    const std::pair<const char*, void (*)()> tests[] = {
+        {"team slots", test_team_slots},
+        {"cost worked example", test_cost_worked_example},
+        {"cost rules", test_cost_rules},
+        {"cost shapes and failures", test_cost_shapes_and_failures},
+        {"cost against reference", test_cost_against_reference},
+        {"assignment examples", test_assignment_examples},
+        {"assignment in placement", test_assignment_in_placement},
+        {"assignment random", test_assignment_random},
+        {"assignment bad weights end", test_assignment_bad_weights_end},
+    };
+    for (const auto& [name, test] : tests) {
+        try {
+            test();
+        } catch (const InternalFailure& e) {
+            ++g_failures;
+            std::fprintf(stderr, "%s: unexpected failure \"%s\" at %s:%u\n", name, e.text.c_str(),
+                         e.where.file_name(), static_cast<unsigned>(e.where.line()));
+        } catch (const std::exception& e) {
+            ++g_failures;
+            std::fprintf(stderr, "%s: unexpected exception: %s\n", name, e.what());
+        }
+    }
+    std::printf("kernel_tests: %d checks, %d failed\n", g_checks, g_failures);
+    return g_failures == 0 ? 0 : 1;
+}
