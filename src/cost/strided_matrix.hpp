@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace tavelin {
@@ -19,10 +20,13 @@ struct StridedMatrix {
     std::ptrdiff_t col_stride = 0;  // bytes
 
     const char* address(std::size_t i, std::size_t j) const noexcept {
-        // i < rows and j < cols, so both products stay inside the array's
-        // own memory and cannot overflow.
-        return data + static_cast<std::ptrdiff_t>(i) * row_stride +
-               static_cast<std::ptrdiff_t>(j) * col_stride;
+        // For a real array with i < rows and j < cols the offset lies inside
+        // its memory. Strides forged by the caller could make the signed
+        // products overflow, so the offset is formed with wrap-around
+        // unsigned arithmetic, which is defined for every input.
+        std::uintptr_t offset = static_cast<std::uintptr_t>(i) * static_cast<std::uintptr_t>(row_stride) +
+                                static_cast<std::uintptr_t>(j) * static_cast<std::uintptr_t>(col_stride);
+        return data + static_cast<std::ptrdiff_t>(offset);
     }
 
     double at(std::size_t i, std::size_t j) const noexcept {
