@@ -108,7 +108,7 @@ void test_team_slots() {
     CHECK(get_team_array(empty, 12345).empty());
     const StridedMatrix rows_only{nullptr, 3, 0, 0, 8};
     const StridedMatrix cols_only{nullptr, 0, 3, 24, 8};
-    for (std::uint64_t t : {0, 1, 5}) {
+    for (std::uint64_t t : {0u, 1u, 5u}) {
         CHECK(failure_of([&] { get_team_array(rows_only, t); }) == kIndexOutOfBounds);
         CHECK(failure_of([&] { get_team_array(cols_only, t); }) == kIndexOutOfBounds);
     }
@@ -337,7 +337,7 @@ void test_cost_against_reference() {
     std::mt19937_64 rng(12345);
     const double specials[] = {kNaN, kInf, -kInf, -0.0, 0.0, 9999.0, 9999.5, 2.5, 3.7, -1.0};
     auto slot = [&]() -> double {
-        const unsigned k = rng() % 20;
+        const std::uint64_t k = rng() % 20;
         if (k < 3) return specials[rng() % std::size(specials)];
         if (k < 8) return U;
         return static_cast<double>(rng() % 24) + (rng() % 4 == 0 ? 0.5 : 0.0);
