@@ -88,9 +88,10 @@ class Stat:
     noise: float    # median over teams of (interquartile range / median) of repeated calls
 
 
-def summarise(samples, teams) -> Stat:
-    a = np.asarray(samples, dtype=np.float64)
-    t = np.asarray(teams)
+def summarise(samples) -> Stat:
+    """``samples``: (team, nanoseconds) pairs."""
+    t = np.array([team for team, _ in samples])
+    a = np.array([ns for _, ns in samples], dtype=np.float64)
     spreads = []
     for team in np.unique(t):
         q1, med, q3 = np.percentile(a[t == team], [25, 50, 75])
@@ -104,12 +105,12 @@ def time_interleaved(impls, teams, prepare, call, budget_s, min_reps, max_reps, 
 
     ``impls`` maps a name to (object, working X).  Before each call
     ``prepare(X, team, previous team)`` resets that implementation's X
-    (untimed); only the call itself is inside the clock.
+    (untimed); only the call itself is inside the clock.  Returns, per
+    name, a list of (team, nanoseconds).
     """
     clock = time.perf_counter_ns
     names = list(impls)
     samples = {name: [] for name in names}
-    called = []
     last = {name: None for name in names}
     gc_was = gc.isenabled()
     gc.disable()
@@ -135,13 +136,12 @@ def time_interleaved(impls, teams, prepare, call, budget_s, min_reps, max_reps, 
                 last[name] = team
                 t0 = clock()
                 call(obj, X, team)
-                samples[name].append(clock() - t0 - overhead_ns)
-            called.append(team)
+                samples[name].append((team, clock() - t0 - overhead_ns))
             rep += 1
     finally:
         if gc_was:
             gc.enable()
-    return {name: summarise(s, called) for name, s in samples.items()}
+    return samples
 
 
 @dataclass
@@ -156,7 +156,11 @@ class Row:
         return self.peer.median_ns / self.tav.median_ns
 
 
-def bench_calls(w: Workload, method: str, budget, min_reps, max_reps, overhead) -> Row:
+def make_row(w: Workload, fill: str, samples) -> Row:
+    return Row(w.name, fill, summarise(samples["peer"]), summarise(samples["tavelin"]))
+
+
+def bench_calls(w: Workload, method: str, budget, min_reps, max_reps, overhead):
     peer, tav = Peer(*w.args()), tavelin.Tavelin(*w.args())
     impls = {"peer": (peer, w.fresh()), "tavelin": (tav, w.fresh())}
     if method == "solve":
@@ -168,8 +172,7 @@ def bench_calls(w: Workload, method: str, budget, min_reps, max_reps, overhead) 
 
         def call(obj, X, team):
             obj.create_cost_matrix(X, team, homes[team], opps[team])
-    stats = time_interleaved(impls, w.teams, w.prepare, call, budget, min_reps, max_reps, overhead)
-    return Row(w.name, w.fill, stats["peer"], stats["tavelin"])
+    return time_interleaved(impls, w.teams, w.prepare, call, budget, min_reps, max_reps, overhead)
 
 
 def bench_pass(w: Workload, budget, min_reps, max_reps, overhead):
@@ -186,9 +189,9 @@ def bench_pass(w: Workload, budget, min_reps, max_reps, overhead):
             obj.solve(X, team)
         finals[id(obj)] = X
 
-    stats = time_interleaved(impls, [0], lambda *a: None, one_pass, budget, min_reps, max_reps, overhead)
+    samples = time_interleaved(impls, [0], lambda *a: None, one_pass, budget, min_reps, max_reps, overhead)
     same = np.array_equal(finals[id(impls["peer"][0])], finals[id(impls["tavelin"][0])], equal_nan=True)
-    return Row(w.name, "pass", stats["peer"], stats["tavelin"]), same
+    return samples, same
 
 
 # -- report ------------------------------------------------------------------------
@@ -217,7 +220,7 @@ def machine() -> dict:
         "Python": platform.python_version(),
         "NumPy": np.__version__,
         "SciPy": scipy.__version__,
-        "tavelin": tav_version + (f" (repository at commit {commit})" if commit else ""),
+        "tavelin": tav_version + " (installed)" + (f"; benchmark run from commit {commit}" if commit else ""),
         "threads": ", ".join(f"{v}={os.environ.get(v)}" for v in ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS")),
     }
 
@@ -302,23 +305,45 @@ def main(argv=None) -> int:
     print(f"  cost matrices and totals agree ({time.perf_counter() - t_start:.1f} s)", flush=True)
 
     overhead = timer_overhead()
-    solve_rows, ccm_rows, pass_rows = [], [], []
-    for w in workloads:
-        for method, rows in (("solve", solve_rows), ("create_cost_matrix", ccm_rows)):
-            rows.append(bench_calls(w, method, budget, min_reps, max_reps, overhead))
-        s, c = solve_rows[-1], ccm_rows[-1]
-        print(f"  {w.name:7} {w.fill:6}  solve {us(s.peer):>8} / {us(s.tav):>8} µs = {s.ratio:7.2f}   "
-              f"cost matrix {us(c.peer):>8} / {us(c.tav):>8} µs = {c.ratio:7.2f}", flush=True)
-    for w in pass_loads:
-        row, same = bench_pass(w, pass_budget, pass_min, 1000, overhead)
-        pass_rows.append((row, w.n, same))
-        print(f"  pass {w.name:7} {ms(row.peer):>8} / {ms(row.tav):>8} ms = {row.ratio:7.2f}", flush=True)
-    fixed = bench_calls(two_teams(), "solve", budget, min_reps * 10, max_reps * 10, overhead)
+    # Each cell is timed in several rounds spread over the run, so that a
+    # burst of other work on the machine hits only part of its samples.
+    rounds = 1 if quick else 3
+    cells = {}
+    same_pass = {}
+
+    def add(key, samples):
+        pooled = cells.setdefault(key, {"peer": [], "tavelin": []})
+        for name, got in samples.items():
+            pooled[name] += got
+
+    for r in range(rounds):
+        print(f"timing, round {r + 1} of {rounds} ...", flush=True)
+        for w in workloads:
+            for method in ("solve", "create_cost_matrix"):
+                add((w.name, w.fill, method),
+                    bench_calls(w, method, budget / rounds, max(1, min_reps // rounds), max_reps, overhead))
+            s, c = (make_row(w, w.fill, cells[(w.name, w.fill, m)]) for m in ("solve", "create_cost_matrix"))
+            print(f"  {w.name:7} {w.fill:6}  solve {us(s.peer):>8} / {us(s.tav):>8} µs = {s.ratio:7.2f}   "
+                  f"cost matrix {us(c.peer):>8} / {us(c.tav):>8} µs = {c.ratio:7.2f}", flush=True)
+        for w in pass_loads:
+            samples, same_pass[w.name] = bench_pass(w, pass_budget / rounds, max(1, pass_min // rounds),
+                                                    1000, overhead)
+            add((w.name, "pass"), samples)
+            row = make_row(w, "pass", cells[(w.name, "pass")])
+            print(f"  pass {w.name:7} {ms(row.peer):>8} / {ms(row.tav):>8} ms = {row.ratio:7.2f}", flush=True)
+        add(("2 teams",), bench_calls(two_teams(), "solve", budget / rounds, min_reps * 10 // rounds,
+                                      max_reps * 10, overhead))
+
+    solve_rows = [make_row(w, w.fill, cells[(w.name, w.fill, "solve")]) for w in workloads]
+    ccm_rows = [make_row(w, w.fill, cells[(w.name, w.fill, "create_cost_matrix")]) for w in workloads]
+    pass_rows = [(make_row(w, "pass", cells[(w.name, "pass")]), w.n, same_pass[w.name]) for w in pass_loads]
+    fixed = make_row(two_teams(), "", cells[("2 teams",)])
 
     spreads = [st.noise for r in solve_rows + ccm_rows for st in (r.peer, r.tav)]
     load_after = os.getloadavg()
     notes = [
-        f"{'quick' if quick else 'full'} run, seed {args.seed}, {time.perf_counter() - t_start:.0f} s; "
+        f"{'quick' if quick else 'full'} run, seed {args.seed}, {time.perf_counter() - t_start:.0f} s, "
+        f"{rounds} timing round{'s' if rounds > 1 else ''}; "
         f"clock overhead {overhead} ns subtracted from every sample",
         f"noise: interquartile range / median of repeated calls for one team, over the timed cells: "
         f"median {np.median(spreads):.0%}, worst {max(spreads):.0%}; "
