@@ -6,9 +6,10 @@ mostly filled):
 * ``compact(n, fill)``: a compact double round robin of n teams in 2(n - 1)
   slots.  Each team's home slots are the rounds in which it hosts in a
   circle-method timetable; X holds a random share of that timetable's games.
-* ``league(fill)``: the shape of a time-relaxed indoor league: 15 teams,
-  273 slots, about 20 home slots per team, a few dozen days on which a team
-  cannot play, mirrored games at least 61 slots apart.  X holds a random
+* ``league(fill)``: the shape of the example scheduler's time-relaxed indoor
+  league: 15 teams, 273 slots, about 20 home slots per team, a few dozen days
+  on which a team cannot play, mirrored games at least 61 slots apart, gap
+  penalties from soft rest windows.  X holds a random
   share of a greedily built timetable.
 
 Every call of a heuristic clears the row of the team it places (9999.0)
@@ -142,10 +143,14 @@ def league(fill: str, seed: int = 1) -> Workload:
         sets_home[t] = [s for s in sets_home[t] if int(s) not in set(sets_forbidden[t])]
     full = league_timetable(rng, sets_home, sets_forbidden, n, slots, LEAGUE_SEPARATION)
     X = _sample_fill(np.random.default_rng([seed, 273, 7 + list(FILLS).index(fill)]), full, FILLS[fill])
+    # Gap penalties of soft rest windows of 2, 3 and 4 slots (weights 5, 1, 1);
+    # leaving a game without a slot costs more than any row of placed games.
+    penalties = {1: 10, 2: 3, 3: 1}
+    p = 10 * 4 * max(penalties.values()) * (n - 1) + 1000
     return Workload(
         name="league", n=n, fill=fill,
         sets_home=sets_home, sets_forbidden=sets_forbidden,
-        m=LEAGUE_SEPARATION, p=1000, r_max=2, penalties={1: 7, 2: 2, 3: 1},
+        m=LEAGUE_SEPARATION, p=p, r_max=2, penalties=penalties,
         X=X, teams=rng.permutation(n), full=full,
     )
 
