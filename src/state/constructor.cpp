@@ -34,7 +34,7 @@ void for_each_entry(PyObject* dict, Visit&& visit) {
 // The table is indexed by gap up to the largest key. Its size is judged in
 // exact arithmetic: max_gap + 1 entries of 8 bytes must not exceed
 // 2^63 - 8 bytes, which also keeps max_gap + 1 inside 64 bits.
-std::vector<std::int64_t> build_penalty_table(PyObject* penalties, std::uint64_t& max_gap) {
+GapPenalties build_penalty_table(PyObject* penalties, std::uint64_t& max_gap) {
     std::unordered_map<std::uint64_t, std::int64_t> by_gap;
     max_gap = 0;
     for_each_entry(penalties, [&](PyObject* key, PyObject* value) {
@@ -45,7 +45,7 @@ std::vector<std::int64_t> build_penalty_table(PyObject* penalties, std::uint64_t
     });
     constexpr std::uint64_t kLargestTableMaxGap = (std::uint64_t{1} << 60) - 2;
     if (max_gap > kLargestTableMaxGap) fail("capacity overflow");
-    std::vector<std::int64_t> table(max_gap + 1, 0);
+    GapPenalties table(static_cast<std::size_t>(max_gap) + 1);
     for (const auto& [gap, penalty] : by_gap) table[gap] = penalty;
     return table;
 }
