@@ -4,9 +4,9 @@
 
 #include <Python.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 #include "surface/ref.hpp"
@@ -34,6 +34,9 @@ double as_f64(PyObject* object);
 // internal-error exception raised by caller code, which must not be lost.
 void discard_length_error();
 
+// Items reserved up front from a sequence's length, at most.
+inline constexpr std::size_t kLargestListReservation = std::size_t{1} << 20;
+
 // A list of T from any sequence but a str, in the order of its iterator.
 template <class T, T (*ConvertItem)(PyObject*)>
 std::vector<T> as_list(PyObject* object) {
@@ -47,13 +50,12 @@ std::vector<T> as_list(PyObject* object) {
     if (hint < 0) {
         discard_length_error();
     } else {
-        // A length that no memory can hold is only a hint: read the items
-        // without a reservation rather than refuse the sequence.
-        try {
-            items.reserve(static_cast<std::size_t>(hint));
-        } catch (const std::bad_alloc&) {
-        } catch (const std::length_error&) {
-        }
+        // The length is only the object's claim: a __len__ of the caller's
+        // may return any size, and a range may be far longer than anyone
+        // will iterate. The reservation is capped so that a false claim
+        // costs no more than a few megabytes and never a failed allocation;
+        // a longer list grows as its items arrive.
+        items.reserve(std::min(static_cast<std::size_t>(hint), kLargestListReservation));
     }
     Ref iterator = checked(PyObject_GetIter(object));
     while (PyObject* next = PyIter_Next(iterator.get())) {
