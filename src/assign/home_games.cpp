@@ -1,16 +1,20 @@
 #include "assign/home_games.hpp"
 
+#include <cmath>
 #include <limits>
-#include <memory>
 #include <new>
 
 #include "assign/assignment.hpp"
+#include "assign/scratch.hpp"
 #include "surface/failure.hpp"
 
 namespace tavelin {
 
 Placement place_home_games(const CostMatrix& cost, std::span<const double> home_slots, double p) {
     constexpr double kInfeasibleInAssignment = 1e15;
+    // Adding and subtracting 1.5 * 2^52 gives back exactly the integers of
+    // magnitude up to 2^51, and no other value.
+    constexpr double kRound = 6755399441055744.0;
     const std::size_t n_slots = cost.rows;
     const std::size_t n_opponents = cost.cols;
     const std::size_t n = n_slots + n_opponents;
@@ -18,27 +22,40 @@ Placement place_home_games(const CostMatrix& cost, std::span<const double> home_
         throw std::bad_alloc();
     }
 
-    // A (costs, kept for the total) and W = -A (weights to maximise) share
-    // one allocation. Rows: home slots, then one dummy row per opponent.
-    // Columns: opponents, then one dummy column per home slot.
-    auto buffer = std::make_unique_for_overwrite<double[]>(2 * n * n + 1);
-    double* a = buffer.get();
-    double* w = a + n * n;
-    for (std::size_t i = 0; i < n; ++i) {
+    // A: rows are the home slots, then one dummy row per opponent; columns
+    // the opponents, then one dummy column per home slot. The assignment
+    // maximises -A, read as negated cells, so the weights W = -A are never
+    // formed; the total is summed from A itself. The column of each row is
+    // kept in the same block.
+    Scratch scratch(Scratch::kMatrix, Carver::bytes<double>(n * n) + Carver::bytes<std::size_t>(n));
+    Carver carve(scratch.data());
+    double* a = carve.take<double>(n * n);
+    std::size_t* column = carve.take<std::size_t>(n);
+
+    // Every cost is a 64-bit integer converted to double, 1e15, p or 0.0:
+    // integers, but not necessarily small ones.
+    bool small = p >= -kSmallIntegerBound && p <= kSmallIntegerBound && (p + kRound) - kRound == p;
+    for (std::size_t i = 0; i < n_slots; ++i) {
         double* row = a + i * n;
+        const double* k_row = cost.cells.get() + i * n_opponents;
         for (std::size_t k = 0; k < n_opponents; ++k) {
-            if (i < n_slots) {
-                double c = cost.cells[i * n_opponents + k];
-                row[k] = c == kInfeasible ? kInfeasibleInAssignment : c;
-            } else {
-                row[k] = p;
-            }
+            const double c = k_row[k] == kInfeasible ? kInfeasibleInAssignment : k_row[k];
+            small &= (c >= -kSmallIntegerBound) & (c <= kSmallIntegerBound) & ((c + kRound) - kRound == c);
+            row[k] = c;
         }
         for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
     }
-    for (std::size_t e = 0; e < n * n; ++e) w[e] = -a[e];
+    for (std::size_t i = n_slots; i < n; ++i) {
+        double* row = a + i * n;
+        for (std::size_t k = 0; k < n_opponents; ++k) row[k] = p;
+        for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
+    }
 
-    std::vector<std::size_t> column = optimal_assignment(w, n, n);
+    const WeightClass known = small                ? WeightClass::small_integers
+                              : std::isfinite(p) ? WeightClass::finite
+                                                 : WeightClass::unknown;
+    // The dummy rows are all equal, and so are the dummy columns.
+    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents}, known, column);
 
     Placement placement;
     placement.slots.assign(n_opponents, std::numeric_limits<double>::quiet_NaN());

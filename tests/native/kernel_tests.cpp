@@ -540,6 +540,7 @@ void test_assignment_random() {
         const double best = best_total(W, nr, nc);
         if (kind < 2 ? total != best : std::fabs(total - best) > 1e-9 * (1.0 + std::fabs(best))) ++not_optimal;
         if (col != reference_assignment(W, nr, nc)) ++not_reference;
+        if (tavelin::reference_assignment(W.data(), nr, nc) != reference_assignment(W, nr, nc)) ++not_reference;
     }
     CHECK(not_matching == 0);
     CHECK(not_optimal == 0);
@@ -582,6 +583,164 @@ void test_assignment_bad_weights_end() {
     CHECK(!failure_of([] { assign({kNaN, kNaN, kNaN, kNaN}, 2, 2); }).empty());
 }
 
+// Every route and instruction set against the reference routine, bit for
+// bit: the same column for every row. The matrices are built to make the
+// tie-breaks matter: few distinct values, whole blocks of equal weights, the
+// shape of a placement (costs, 1e15 for infeasible pairs, p in the dummy
+// rows, 0.0 in the dummy columns) with and without the equal-block hints,
+// and values that are not small integers, which the small-integer route
+// must not be given.
+struct RouteCase {
+    Route route;
+    Isa isa;
+};
+
+std::vector<RouteCase> routes_for(WeightClass cls) {
+    std::vector<RouteCase> out;
+    for (Isa isa : {Isa::portable, Isa::avx2, Isa::avx512}) {
+        if (!isa_available(isa)) continue;
+        out.push_back({Route::general, isa});
+        if (cls == WeightClass::small_integers) out.push_back({Route::small_integers, isa});
+    }
+    out.push_back({Route::automatic, Isa::best});
+    return out;
+}
+
+// Random weights of one of several kinds; returns the class they belong to.
+WeightClass random_weights(std::mt19937_64& rng, int kind, std::vector<double>& cells) {
+    const double huge[] = {1e15, -1e15, kSmallIntegerBound, -kSmallIntegerBound, 0.0, -0.0};
+    for (double& v : cells) {
+        switch (kind) {
+            case 0: v = -static_cast<double>(rng() % 3); break;                  // heavy ties
+            case 1: v = static_cast<double>(static_cast<int>(rng() % 41) - 20); break;
+            case 2: v = rng() % 4 == 0 ? huge[rng() % std::size(huge)] : static_cast<double>(rng() % 5); break;
+            case 3: v = static_cast<double>(static_cast<int>(rng() % 64) - 32) / 8.0; break;  // dyadic
+            case 4: v = std::uniform_real_distribution<double>(-1e3, 1e3)(rng); break;
+            default: v = (rng() % 2 ? 1e300 : -1e-300) * static_cast<double>(rng() % 3); break;
+        }
+    }
+    return classify_weights(cells.data(), cells.size());
+}
+
+// Runs `w` through every route; counts the ones that differ from `expected`.
+int count_route_mismatches(const WeightMatrix& w, WeightClass cls, const Cols& expected) {
+    int mismatches = 0;
+    for (const RouteCase& rc : routes_for(cls)) {
+        Cols col(w.rows, 12345);
+        optimal_assignment_into(w, cls, col.data(), {rc.route, rc.isa});
+        if (col != expected) ++mismatches;
+    }
+    return mismatches;
+}
+
+void test_routes_random_matrices() {
+    std::mt19937_64 rng(77);
+    int mismatches = 0, small = 0, matrices = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t nc = 1 + rng() % (round < 1000 ? 12 : 70);
+        const std::size_t nr = 1 + rng() % nc;
+        std::vector<double> W(nr * nc);
+        const WeightClass cls = random_weights(rng, round % 6, W);
+        if (round % 6 < 3) CHECK(cls == WeightClass::small_integers);
+        small += cls == WeightClass::small_integers;
+        const Cols expected = tavelin::reference_assignment(W.data(), nr, nc);
+        mismatches += count_route_mismatches({W.data(), nr, nc, false}, cls, expected);
+        // The same problem given as negated cells.
+        std::vector<double> C(W.size());
+        for (std::size_t i = 0; i < W.size(); ++i) C[i] = -W[i];
+        mismatches += count_route_mismatches({C.data(), nr, nc, true}, cls, expected);
+        matrices += 2;
+    }
+    CHECK(mismatches == 0);
+    CHECK(small > 600);
+    std::printf("  routes: %d random matrices, %d of them small-integer, %d mismatches\n", matrices,
+                2 * small, mismatches);
+}
+
+// Square matrices of the placement shape: nS home-slot rows over nO opponent
+// columns with costs from a small range (ties everywhere), some infeasible
+// (1e15), dummy rows at p and dummy columns at 0.0, negated.
+void test_routes_placement_shape() {
+    std::mt19937_64 rng(4242);
+    int mismatches = 0, hinted_mismatches = 0, matrices = 0;
+    for (int round = 0; round < 1200; ++round) {
+        const std::size_t nS = rng() % (round < 900 ? 14 : 60);
+        const std::size_t nO = rng() % (round < 900 ? 14 : 60);
+        const std::size_t N = nS + nO;
+        if (N == 0) continue;
+        const double share = static_cast<double>(rng() % 90) / 100.0;  // infeasible share
+        const int spread = 1 + static_cast<int>(rng() % 12);
+        double p = static_cast<double>(rng() % 40);
+        if (round % 10 == 0) p = 1e15;          // as dear as an infeasible pair
+        if (round % 10 == 1) p = 2e15;          // beyond the small-integer range
+        if (round % 10 == 2) p = 0.5;           // not an integer
+        if (round % 10 == 3) p = -3.0;
+        std::vector<double> A(N * N, 0.0);
+        for (std::size_t r = 0; r < N; ++r) {
+            for (std::size_t k = 0; k < nO; ++k) {
+                if (r >= nS) {
+                    A[r * N + k] = p;
+                } else if (std::uniform_real_distribution<double>(0, 1)(rng) < share) {
+                    A[r * N + k] = 1e15;
+                } else {
+                    A[r * N + k] = static_cast<double>(rng() % static_cast<std::uint64_t>(spread));
+                }
+            }
+        }
+        std::vector<double> W(N * N);
+        for (std::size_t i = 0; i < W.size(); ++i) W[i] = -A[i];
+        const WeightClass cls = classify_weights(A.data(), A.size());
+        const Cols expected = tavelin::reference_assignment(W.data(), N, N);
+        mismatches += count_route_mismatches({A.data(), N, N, true}, cls, expected);
+        hinted_mismatches += count_route_mismatches({A.data(), N, N, true, nS, nO}, cls, expected);
+        matrices += 2;
+    }
+    CHECK(mismatches == 0);
+    CHECK(hinted_mismatches == 0);
+    std::printf("  routes: %d placement-shaped matrices, %d + %d mismatches\n", matrices, mismatches,
+                hinted_mismatches);
+}
+
+// Hints on general matrices that have such blocks: equal trailing rows and
+// equal trailing columns, rectangular too, with all kinds of weights.
+void test_routes_equal_blocks() {
+    std::mt19937_64 rng(99);
+    int mismatches = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t nc = 1 + rng() % 16;
+        const std::size_t nr = 1 + rng() % nc;
+        const std::size_t rows_from = rng() % (nr + 1);
+        const std::size_t cols_from = rng() % (nc + 1);
+        std::vector<double> W(nr * nc);
+        random_weights(rng, round % 5, W);
+        for (std::size_t r = 0; r < nr; ++r) {
+            for (std::size_t c = cols_from; c < nc; ++c) W[r * nc + c] = W[r * nc + cols_from];
+        }
+        for (std::size_t r = rows_from; r < nr; ++r) {
+            for (std::size_t c = 0; c < nc; ++c) W[r * nc + c] = W[rows_from * nc + c];
+        }
+        const WeightClass cls = classify_weights(W.data(), W.size());
+        const Cols expected = tavelin::reference_assignment(W.data(), nr, nc);
+        mismatches += count_route_mismatches({W.data(), nr, nc, false, rows_from, cols_from}, cls, expected);
+    }
+    CHECK(mismatches == 0);
+}
+
+void test_weight_classes() {
+    const double small[] = {0.0, -0.0, 3.0, -kSmallIntegerBound, kSmallIntegerBound, 1e15};
+    CHECK(classify_weights(small, std::size(small)) == WeightClass::small_integers);
+    const double over[] = {1.0, 2.0 * kSmallIntegerBound};
+    CHECK(classify_weights(over, 2) == WeightClass::finite);
+    const double fraction[] = {1.0, 0.5};
+    CHECK(classify_weights(fraction, 2) == WeightClass::finite);
+    const double odd[] = {1.0, kNaN};
+    CHECK(classify_weights(odd, 2) == WeightClass::unknown);
+    const double inf[] = {kInf};
+    CHECK(classify_weights(inf, 1) == WeightClass::unknown);
+    CHECK(classify_weights(nullptr, 0) == WeightClass::small_integers);
+    CHECK(isa_available(Isa::portable) && isa_available(Isa::best));
+}
+
 }  // namespace
 
 int main() {
@@ -595,6 +754,10 @@ int main() {
         {"assignment in placement", test_assignment_in_placement},
         {"assignment random", test_assignment_random},
         {"assignment bad weights end", test_assignment_bad_weights_end},
+        {"weight classes", test_weight_classes},
+        {"routes on random matrices", test_routes_random_matrices},
+        {"routes on placement-shaped matrices", test_routes_placement_shape},
+        {"routes with equal blocks", test_routes_equal_blocks},
     };
     for (const auto& [name, test] : tests) {
         try {

@@ -1,0 +1,64 @@
+// Working memory of the numeric kernels, kept from call to call.
+//
+// A placement allocates the same few arrays on every call; taking them from a
+// per-thread buffer that stays allocated saves the allocator round trips that
+// dominate small calls. The kernels run no Python code, so a buffer is never
+// in use twice at once on one thread; should it be (a nested use of the same
+// slot), the nested user simply gets memory of its own. Requests above
+// kRetainedBytes are served from the heap and freed afterwards, so a thread
+// keeps at most that much per slot after a very large call.
+#pragma once
+
+#include <cstddef>
+
+namespace tavelin {
+
+class Scratch {
+public:
+    // Independent buffers for users whose lifetimes overlap.
+    enum Slot { kMatrix, kWork, kSlotCount };
+
+    static constexpr std::size_t kAlignment = 64;
+    static constexpr std::size_t kRetainedBytes = std::size_t{8} << 20;
+
+    // At least `bytes` bytes, aligned to kAlignment, valid until destruction.
+    // Throws std::bad_alloc.
+    Scratch(Slot slot, std::size_t bytes);
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch();
+
+    std::byte* data() const noexcept { return data_; }
+
+private:
+    std::byte* data_ = nullptr;
+    Slot slot_;
+    bool owned_ = false;  // heap memory of this object alone
+};
+
+// Hands out consecutive, aligned arrays from one block.
+class Carver {
+public:
+    explicit Carver(std::byte* base) noexcept : next_(base) {}
+
+    template <class T>
+    T* take(std::size_t count) noexcept {
+        T* result = reinterpret_cast<T*>(next_);
+        next_ += round_up(count * sizeof(T));
+        return result;
+    }
+
+    // The bytes that take<T>(count) uses, for sizing the block beforehand.
+    template <class T>
+    static constexpr std::size_t bytes(std::size_t count) noexcept {
+        return round_up(count * sizeof(T));
+    }
+
+private:
+    static constexpr std::size_t round_up(std::size_t n) noexcept {
+        return (n + Scratch::kAlignment - 1) / Scratch::kAlignment * Scratch::kAlignment;
+    }
+    std::byte* next_;
+};
+
+}  // namespace tavelin
