@@ -1,29 +1,34 @@
-import numpy as np
+import os
+import sys
+from pathlib import Path
+
 import pytest
+from hypothesis import HealthCheck, settings
 
 import tavelin
 
-UNSCHEDULED = 9999.0
-INFEASIBLE = 9999999.0
+# Test modules import their shared helpers as `support`; every conftest.py is
+# named alike, so none of them is imported by name.
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-
-def make(sets_home=None, sets_forbidden=None, m=0, p=100, r_max=2, penalties=None):
-    return tavelin.Tavelin(sets_home or {}, sets_forbidden or {}, m, p, r_max, penalties or {})
-
-
-def empty_x(n):
-    return np.full((n, n), UNSCHEDULED)
-
-
-def panic_type():
-    """The internal-error exception class, obtained from a failing call."""
-    try:
-        make().solve(empty_x(1), 0)
-    except BaseException as exc:  # noqa: BLE001 - the class derives from BaseException
-        return type(exc)
-    raise AssertionError("solve without sets_home did not fail")
+from support import panic_type  # noqa: E402
 
 
 @pytest.fixture(scope="session")
 def Panic():
     return panic_type()
+
+
+def pytest_report_header():
+    return f"tavelin: {tavelin.__file__}"
+
+
+# Hypothesis profiles for the fuzz tests: "ci" (the default) runs a bounded,
+# reproducible number of examples; "long" (./dev fuzz) runs many, randomly.
+# TAVELIN_FUZZ_EXAMPLES overrides the number of examples of either.
+_examples = os.environ.get("TAVELIN_FUZZ_EXAMPLES")
+_fuzz = dict(deadline=None, suppress_health_check=list(HealthCheck), print_blob=True)
+settings.register_profile("ci", max_examples=int(_examples or 150), derandomize=True,
+                          database=None, **_fuzz)
+settings.register_profile("long", max_examples=int(_examples or 20000), **_fuzz)
+settings.load_profile("ci")

@@ -5,7 +5,7 @@ import struct
 import numpy as np
 import pytest
 
-from conftest import INFEASIBLE, UNSCHEDULED, empty_x, make
+from support import INFEASIBLE, UNSCHEDULED, empty_x, make
 
 NAN_BITS = 0x7FF8000000000000
 S = (4.0, 6.0)

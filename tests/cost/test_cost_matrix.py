@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-from conftest import INFEASIBLE, UNSCHEDULED, empty_x, make
+from support import INFEASIBLE, UNSCHEDULED, empty_x, make
 
 INF = math.inf
 NAN = math.nan

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import tavelin
-from conftest import empty_x, make
+from support import empty_x, make
 
 ARGS = ({}, {}, 0, 0, 0, {})
 

@@ -2,7 +2,7 @@
 import numpy as np
 import pytest
 
-from conftest import UNSCHEDULED, make
+from support import UNSCHEDULED, make
 
 SLOTS = [1.0, 2.0, 3.0, 4.0, 6.0]
 

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import tavelin
-from conftest import INFEASIBLE, empty_x, make
+from support import INFEASIBLE, empty_x, make
 
 
 def gap_cost(t, gap):
