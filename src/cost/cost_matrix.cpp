@@ -1,5 +1,6 @@
 #include "cost/cost_matrix.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -16,24 +17,73 @@ namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // A used slot t blocks s when it is the same slot or lies too close to it.
-// Both tests are needed: for t = s = ±infinity the distance is NaN, so such
+// Both tests are needed: for t = s = +-infinity the distance is NaN, so such
 // a t is equal to s without being close to it.
-inline bool blocks(double t, double s, double r_max) {
-    return t == s || r_max > std::fabs(t - s) + 1.0;
-}
+inline bool close(double t, double s, double r_max) { return r_max > std::fabs(t - s) + 1.0; }
 
-// The nearest used slot after and before s (the distances t - s and s - t,
-// strictly positive); +infinity when there is none. NaN entries never count.
-struct Gaps {
-    double forward = kInfinity;
-    double backward = kInfinity;
+// What a list of used slots L means for each home slot s.
+//
+// Only the nearest used slot above s and the nearest below s matter: t - s
+// and s - t grow with t and fall with it (rounding is monotonic), so the
+// least forward gap is (least t above s) - s, the least backward gap is
+// s - (greatest t below s), and if any t is close to s, so is the nearest
+// one on its side. (For finite slots, t - s > 0 exactly when t > s, since
+// the difference of two distinct doubles never rounds to zero; a gap that
+// comes out +infinity costs nothing either way.) Finding those neighbours
+// in the sorted home slots costs a binary search per used slot instead of a
+// pass over L per cell. NaN entries of L compare false with everything and
+// are left out, as every test would ignore them.
+class Neighbours {
+public:
+    // `sorted` holds the home slots without NaN, ascending.
+    explicit Neighbours(std::span<const double> sorted)
+        : sorted_(sorted), above_(sorted.size() + 1), below_(sorted.size() + 1), equal_(sorted.size() + 1) {}
 
-    inline void add(double t, double s) {
-        const double ahead = t - s;
-        if (ahead > 0.0 && ahead < forward) forward = ahead;
-        const double behind = s - t;
-        if (behind > 0.0 && behind < backward) backward = behind;
+    void find(std::span<const double> used) {
+        const std::size_t n = sorted_.size();
+        std::fill(above_.begin(), above_.end(), kInfinity);
+        std::fill(below_.begin(), below_.end(), -kInfinity);
+        std::fill(equal_.begin(), equal_.end(), 0);
+        found_above_ = found_below_ = false;
+        for (const double t : used) {
+            if (t != t) continue;
+            // Slots [0, lo) lie below t, [lo, hi) equal it, [hi, n) lie above.
+            const std::size_t lo =
+                static_cast<std::size_t>(std::lower_bound(sorted_.begin(), sorted_.end(), t) - sorted_.begin());
+            std::size_t hi = lo;
+            while (hi < n && sorted_[hi] == t) ++hi;
+            if (lo > 0 && t < above_[lo - 1]) above_[lo - 1] = t, found_above_ = true;
+            if (hi < n && t > below_[hi]) below_[hi] = t, found_below_ = true;
+            if (lo < hi) ++equal_[lo], --equal_[hi];
+        }
+        // above_[i]: least t above slot i; below_[i]: greatest t below it.
+        for (std::size_t i = n; i-- > 1;) {
+            if (above_[i] < above_[i - 1]) above_[i - 1] = above_[i];
+        }
+        for (std::size_t i = 1; i < n; ++i) {
+            if (below_[i - 1] > below_[i]) below_[i] = below_[i - 1];
+            equal_[i] += equal_[i - 1];
+        }
     }
+
+    // Whether some used slot equals sorted slot i or is close to it.
+    bool blocks(std::size_t i, double r_max) const {
+        const double s = sorted_[i];
+        return equal_[i] != 0 || (found_above_ && above_[i] != kInfinity && close(above_[i], s, r_max)) ||
+               (found_below_ && below_[i] != -kInfinity && close(below_[i], s, r_max));
+    }
+
+    // The two gaps of sorted slot i; +infinity for none.
+    double forward(std::size_t i) const { return above_[i] == kInfinity ? kInfinity : above_[i] - sorted_[i]; }
+    double backward(std::size_t i) const {
+        return below_[i] == -kInfinity ? kInfinity : sorted_[i] - below_[i];
+    }
+
+private:
+    std::span<const double> sorted_;
+    std::vector<double> above_, below_;
+    std::vector<std::ptrdiff_t> equal_;
+    bool found_above_ = false, found_below_ = false;
 };
 
 class PenaltyTable {
@@ -55,8 +105,8 @@ public:
         return index > max_gap_ ? 0 : table_[static_cast<std::size_t>(index)];
     }
 
-    std::int64_t of(const Gaps& gaps) const {
-        return wrapping_add((*this)(gaps.forward), (*this)(gaps.backward));
+    std::int64_t of(double forward, double backward) const {
+        return wrapping_add((*this)(forward), (*this)(backward));
     }
 
 private:
@@ -67,6 +117,7 @@ private:
 // What a home slot contributes to every cell of its row, computed once.
 struct HomeRow {
     double slot;
+    std::size_t row;             // its row in the result
     std::int64_t key;            // the slot truncated toward zero, for the forbidden sets
     std::int64_t home_penalty;   // penalties of the two gaps of the home team
     bool blocked;                // the home team already uses this slot or one close to it
@@ -100,19 +151,30 @@ CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
 
     const std::vector<double> home = get_team_array(x, a);
 
-    // Everything that depends on the home slot alone, once per row: whether
-    // the home team blocks it, its forbidden-set key and the home team's two
-    // gap penalties.
+    // The home slots in ascending order (NaN slots apart: they equal
+    // nothing, are close to nothing and have no gaps), with what depends on
+    // the slot alone: the home team's blocking and gap penalties and the
+    // forbidden-set key.
+    std::vector<std::size_t> order;
+    order.reserve(n_slots);
+    for (std::size_t i = 0; i < n_slots; ++i) {
+        if (S[i] == S[i]) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return S[i] < S[j]; });
+    std::vector<double> sorted(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) sorted[i] = S[order[i]];
+
+    Neighbours near(sorted);
+    near.find(home);
     std::vector<HomeRow> rows;
     rows.reserve(n_slots);
-    for (const double s : S) {
-        bool blocked = false;
-        Gaps gaps;
-        for (const double t : home) {
-            blocked = blocked || blocks(t, s, r_max);
-            gaps.add(t, s);
-        }
-        rows.push_back({s, saturating_to_i64(s), penalty.of(gaps), blocked});
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        rows.push_back({sorted[i], order[i], saturating_to_i64(sorted[i]),
+                        penalty.of(near.forward(i), near.backward(i)), near.blocks(i, r_max)});
+    }
+    const std::size_t n_numbers = rows.size();
+    for (std::size_t i = 0; i < n_slots; ++i) {
+        if (S[i] != S[i]) rows.push_back({S[i], i, 0, 0, false});
     }
 
     // The opponent's slot list; after `home` was built X is either empty or
@@ -135,21 +197,20 @@ CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
 
         // The slot in which g hosts a; 9999.0 (no slot yet) is used as it is.
         const double reverse = x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a));
+        if (!away.empty()) near.find(away);
 
-        double* cell = cells + k;
-        for (const HomeRow& row : rows) {
+        double* column = cells + k;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const HomeRow& row = rows[i];
             const double s = row.slot;
-            bool infeasible = row.blocked ||
-                              (forbidden != nullptr && forbidden->contains(row.key)) ||
-                              m > std::fabs(s - reverse);
-            Gaps gaps;
-            for (auto t = away.begin(); !infeasible && t != away.end(); ++t) {
-                infeasible = blocks(*t, s, r_max);
-                gaps.add(*t, s);
-            }
-            *cell = infeasible ? kInfeasible
-                               : static_cast<double>(wrapping_add(row.home_penalty, penalty.of(gaps)));
-            cell += n_opponents;
+            const bool numbered = i < n_numbers;
+            const bool infeasible = row.blocked || (forbidden != nullptr && forbidden->contains(row.key)) ||
+                                    m > std::fabs(s - reverse) ||
+                                    (numbered && !away.empty() && near.blocks(i, r_max));
+            std::int64_t away_penalty = 0;
+            if (!infeasible && numbered && !away.empty()) away_penalty = penalty.of(near.forward(i), near.backward(i));
+            column[row.row * n_opponents] =
+                infeasible ? kInfeasible : static_cast<double>(wrapping_add(row.home_penalty, away_penalty));
         }
     }
     return result;

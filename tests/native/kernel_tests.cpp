@@ -343,8 +343,8 @@ void test_cost_against_reference() {
         return static_cast<double>(rng() % 24) + (rng() % 4 == 0 ? 0.5 : 0.0);
     };
     int mismatches = 0;
-    for (int round = 0; round < 400; ++round) {
-        const std::size_t n = 1 + rng() % 9;
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t n = 1 + rng() % (round < 400 ? 9 : 24);
         Dense x{n, n, std::vector<double>(n * n)};
         for (double& v : x.v) v = slot();
         Instance in;
@@ -357,7 +357,7 @@ void test_cost_against_reference() {
             auto& set = in.forbidden[t];
             for (int e = static_cast<int>(rng() % 4); e > 0; --e) set.insert(static_cast<std::int64_t>(rng() % 24));
         }
-        std::vector<double> S(rng() % 12);
+        std::vector<double> S(rng() % (round < 400 ? 12 : 40));
         for (double& s : S) s = slot() == U ? static_cast<double>(rng() % 24) : slot();
         const std::uint64_t a = rng() % n;
         std::vector<std::uint64_t> O;
