@@ -1,6 +1,7 @@
 #include "cost/cost_matrix.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -37,9 +38,12 @@ class Neighbours {
 public:
     // `sorted` holds the home slots without NaN, ascending.
     explicit Neighbours(std::span<const double> sorted)
-        : sorted_(sorted), above_(sorted.size() + 1), below_(sorted.size() + 1), equal_(sorted.size() + 1) {}
+        : sorted_(sorted), above_(sorted.size() + 1), below_(sorted.size() + 1), equal_(sorted.size() + 1) {
+        prepare_bits();
+    }
 
     void find(std::span<const double> used) {
+        if (!bits_.empty() && find_whole(used)) return;
         const std::size_t n = sorted_.size();
         std::fill(above_.begin(), above_.end(), kInfinity);
         std::fill(below_.begin(), below_.end(), -kInfinity);
@@ -80,9 +84,71 @@ public:
     }
 
 private:
+    // Slots in timetables are mostly small whole numbers. When the home slots
+    // and every used slot are whole numbers in [0, 64 * bits_.size()), the
+    // used slots are marked in a bit set and each home slot finds its
+    // neighbours by scanning for the next set bit on either side.
+    static bool whole(double v, std::size_t limit) {
+        return v >= 0.0 && v < static_cast<double>(limit) &&
+               v == static_cast<double>(static_cast<std::int64_t>(v));
+    }
+
+    void prepare_bits() {
+        constexpr double kLargestWhole = 1 << 16;
+        if (sorted_.empty() || !(sorted_.back() < kLargestWhole)) return;
+        for (const double v : sorted_) {
+            if (!whole(v, 1 << 16)) return;
+        }
+        // Room above the largest home slot for used slots beyond it.
+        bits_.assign((static_cast<std::size_t>(sorted_.back()) + 1 + 512 + 63) / 64, 0);
+    }
+
+    bool find_whole(std::span<const double> used) {
+        const std::size_t limit = bits_.size() * 64;
+        std::size_t lowest = limit, highest = 0;
+        for (const double t : used) {
+            if (t != t) continue;
+            if (!whole(t, limit)) {
+                for (std::uint64_t& word : bits_) word = 0;
+                return false;
+            }
+            const auto v = static_cast<std::size_t>(t);
+            bits_[v / 64] |= std::uint64_t{1} << (v % 64);
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+        }
+        found_above_ = found_below_ = lowest <= highest;
+        for (std::size_t i = 0; i < sorted_.size(); ++i) {
+            const auto v = static_cast<std::size_t>(sorted_[i]);
+            equal_[i] = lowest <= highest ? static_cast<std::ptrdiff_t>((bits_[v / 64] >> (v % 64)) & 1) : 0;
+            above_[i] = kInfinity;
+            below_[i] = -kInfinity;
+            if (lowest > highest) continue;
+            if (v < highest) {  // the first set bit after v
+                std::size_t q = (v + 1) / 64;
+                std::uint64_t word = (v + 1) % 64 == 0 ? bits_[q] : bits_[q] & (~std::uint64_t{0} << ((v + 1) % 64));
+                while (word == 0) word = bits_[++q];
+                above_[i] = static_cast<double>(q * 64 + static_cast<std::size_t>(std::countr_zero(word)));
+            }
+            if (v > lowest) {  // the last set bit before v
+                std::size_t q = (v - 1) / 64;
+                std::uint64_t word = bits_[q] & (~std::uint64_t{0} >> (63 - (v - 1) % 64));
+                while (word == 0) word = bits_[--q];
+                below_[i] = static_cast<double>(q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word)));
+            }
+        }
+        for (const double t : used) {
+            if (t != t) continue;
+            const auto v = static_cast<std::size_t>(t);
+            bits_[v / 64] = 0;
+        }
+        return true;
+    }
+
     std::span<const double> sorted_;
     std::vector<double> above_, below_;
     std::vector<std::ptrdiff_t> equal_;
+    std::vector<std::uint64_t> bits_;  // empty: home slots not all small whole numbers
     bool found_above_ = false, found_below_ = false;
 };
 
