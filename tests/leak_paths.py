@@ -13,7 +13,7 @@ import sys
 import numpy as np
 
 import tavelin
-from conftest import UNSCHEDULED, empty_x, panic_type
+from support import UNSCHEDULED, empty_x, panic_type
 
 SANITIZED = os.environ.get("TAVELIN_SANITIZED") == "1"
 
