@@ -1,0 +1,491 @@
+"""Search for a good timetable with ``tavelin``.
+
+The timetable is the module's matrix X: X[i][j] is the slot in which team i
+hosts team j, 9999.0 while that game has no slot. The one move of the search
+is the module's: clear one team's row and let ``Tavelin.solve`` place all of
+that team's home games anew, optimally given every other game (``Placer``).
+Around it the search (``Search``) builds a schedule row by row, puts games
+that found no slot back in by making room for them, and then improves the
+schedule by re-placing rows until none improves, clearing a few rows at once
+to leave such a local optimum.
+
+How the rules of an instance become the module's parameters (``model_for``):
+
+* home slots: the slots in which the venue is open and the team may play;
+* forbidden slots: the slots in which a team may not play at all;
+* ``m``: the two games of a pair lie at least SE1 min + 1 slots apart;
+* ``r_max`` 2: a team plays at most one game per slot;
+* ``penalties``: a gap of d slots between two consecutive games of a team lies
+  inside intp - d windows of each soft rest window (at most one game in intp
+  consecutive slots), so it costs the sum of penalty x (intp - d).
+
+The hard rest windows (at most ``max`` games in ``intp`` consecutive slots)
+are not part of the module's cost model. Before each ``solve`` the placer
+therefore works out which pairings of a home slot with an opponent would break
+one, given the games already placed, and marks them as taken for that call
+only, so every placement ``solve`` makes keeps the hard windows.
+"""
+
+from __future__ import annotations
+
+import math
+import random
+import time
+from dataclasses import dataclass
+from typing import Callable
+
+import numpy as np
+
+import tavelin
+from bounds import infeasibility_bound
+from robinx import UNSCHEDULED, Instance
+
+Cost = tuple[int, int]  # (infeasibility, objective), compared in this order
+
+
+class UnsupportedInstance(ValueError):
+    """An instance whose rules the module's cost model cannot express."""
+
+
+@dataclass(frozen=True)
+class Model:
+    """The module's parameters for one instance."""
+
+    sets_home: dict[int, list[float]]
+    sets_forbidden: dict[int, list[int]]
+    m: int
+    p: int
+    r_max: int
+    penalties: dict[int, int]
+
+
+def gap_penalties(instance: Instance) -> dict[int, int]:
+    penalties: dict[int, int] = {}
+    for rule in instance.windows:
+        if rule.hard:
+            continue
+        if rule.max != 1:
+            raise UnsupportedInstance(
+                f"a soft CA3 with max={rule.max} cannot be priced by gaps (only max=1)")
+        for gap in range(1, rule.intp):
+            penalties[gap] = penalties.get(gap, 0) + rule.penalty * (rule.intp - gap)
+    return penalties
+
+
+def model_for(instance: Instance) -> Model:
+    n = instance.n_teams
+    for rule in instance.separations:
+        if rule.max < instance.n_slots - 2:
+            raise UnsupportedInstance(f"an SE1 with max={rule.max} cannot be enforced")
+    penalties = gap_penalties(instance)
+    # Leaving a game without a slot must cost more than any row of placed
+    # games, so that solve places as many games as it can.
+    worst_row = 4 * max(penalties.values(), default=0) * (n - 1)
+    return Model(
+        sets_home={t: [float(s) for s in instance.home_slots(t)] for t in range(n)},
+        sets_forbidden={t: sorted(instance.unavailable(t)) for t in range(n)},
+        m=max((rule.min + 1 for rule in instance.separations), default=0),
+        p=10 * worst_row + 1000,
+        r_max=2,
+        penalties=penalties,
+    )
+
+
+def team_slots(x: np.ndarray) -> np.ndarray:
+    """Row t: the slots of team t's games, ascending, padded with 9999.0."""
+    return np.sort(np.concatenate((x, x.T), axis=1), axis=1)
+
+
+class Pricing:
+    """Exact cost (infeasibility, objective) of a schedule in the search.
+
+    The schedules of the search keep CA1, SE1 and one game per slot by
+    construction (the module's cost model forbids the rest), so the
+    infeasibility counts games without a slot and hard rest-window excess.
+    A soft window (at most one game in intp slots) holding c > 1 games costs
+    c - 1 times its penalty: one for each two consecutive games inside it. So
+    the objective sums, over consecutive games s < s + d of each team, the
+    cost of the pair: for each soft window, the number of windows that hold
+    both slots (fewer near the ends of the season) times its penalty. Pair
+    costs are looked up in a table made once.
+    """
+
+    def __init__(self, instance: Instance):
+        self.n = instance.n_teams
+        self.n_slots = instance.n_slots
+        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
+        soft = [(r.intp, r.penalty) for r in instance.windows if not r.hard]
+        self.reach = max((intp for intp, _ in soft), default=0)  # gaps below this can cost
+        s = np.arange(self.n_slots)[:, None]
+        d = np.arange(max(self.reach, 1))[None, :]
+        self.pair_cost = np.zeros((self.n_slots, max(self.reach, 1)), dtype=np.int64)
+        for intp, penalty in soft:
+            # windows start at w, max(0, s + d - intp + 1) <= w <= min(s, n_slots - intp)
+            count = np.minimum(s, self.n_slots - intp) - np.maximum(0, s + d - intp + 1) + 1
+            self.pair_cost += penalty * np.maximum(count, 0)
+
+    def __call__(self, x: np.ndarray) -> Cost:
+        infeasibility = int(np.count_nonzero(x == UNSCHEDULED)) - self.n
+        slots = team_slots(x)
+        for intp, most in self.hard:
+            later = slots[:, most:]
+            if np.any((later - slots[:, :-most] < intp) & (later < UNSCHEDULED)):
+                infeasibility += self.window_excess(slots, intp, most)
+        first = slots[:, :-1]
+        gap = slots[:, 1:] - first
+        near = (gap < self.reach) & (first < UNSCHEDULED)
+        objective = int(self.pair_cost[first[near].astype(np.int64), gap[near].astype(np.int64)].sum())
+        return infeasibility, objective
+
+    def window_excess(self, slots: np.ndarray, intp: int, most: int) -> int:
+        excess = 0
+        for row in slots:
+            counts = np.bincount(row[row < UNSCHEDULED].astype(np.int64), minlength=self.n_slots)
+            running = np.concatenate(([0], np.cumsum(counts)))
+            excess += int(np.maximum(running[intp:] - running[:-intp] - most, 0).sum())
+        return excess
+
+
+class Placer:
+    """Re-places one team's home games with ``Tavelin.solve``, keeping the
+    hard rest windows and the home-day budgets.
+
+    Home-day budget: a team with h home slots and n - 1 home games can afford
+    to play away in at most h - (n - 1) of its own home slots; each more would
+    leave one of its home games without a slot. So when a team has used up
+    that budget, the placer uses a ``Tavelin`` in whose forbidden slots that
+    team's home slots are added, and no other row can place it away on its
+    home days. One ``Tavelin`` is kept for each set of such teams met.
+
+    A slot s is closed to team t when some window of intp slots around s
+    already holds ``max`` games of t. Before a call, every home slot of the
+    home team that is closed to an opponent is written as a game of that
+    opponent into a cell the search never uses: first the opponent's diagonal
+    cell, then its cells in ``spare`` extra rows of X. Teams of those extra
+    rows may play in no slot, so ``solve`` leaves them without a game. The
+    cells are cleared again after the call. A closed slot that finds no free
+    cell stays open: the pricing of the search then sees the excess.
+    """
+
+    def __init__(self, instance: Instance, model: Model, spare: int = 2):
+        n = self.n = instance.n_teams
+        self.size = n + spare
+        self.model = model
+        self.forbidden = {t: set(slots) for t, slots in model.sets_forbidden.items()}
+        for extra in range(n, self.size):
+            self.forbidden[extra] = set(range(instance.n_slots))
+        self.engines: dict[frozenset[int], tavelin.Tavelin] = {}
+        self.budget = np.array([max(len(model.sets_home[t]) - (n - 1), 0) for t in range(n)])
+        self.teams = np.arange(n)[:, None]
+        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
+        self.home = np.zeros((n, instance.n_slots + 1), dtype=bool)
+        for team, slots in model.sets_home.items():
+            self.home[team, [int(s) for s in slots]] = True
+        # following[t][s]: the first home slot of t from s on (past the end: none)
+        reach = instance.n_slots + 2 * max((intp for intp, _ in self.hard), default=0) + 1
+        self.following = []
+        for team in range(n):
+            row, nxt = [reach] * (reach + 1), reach
+            for s in range(reach - 1, -1, -1):
+                if s < instance.n_slots and self.home[team, s]:
+                    nxt = s
+                row[s] = nxt
+            self.following.append(row)
+        self.solves = 0
+
+    def engine(self, full: frozenset[int]) -> tavelin.Tavelin:
+        """The ``Tavelin`` that keeps the teams in ``full`` out of their own home slots."""
+        engine = self.engines.get(full)
+        if engine is None:
+            forbidden = {t: sorted(self.forbidden[t] | (set(map(int, self.model.sets_home[t]))
+                                                        if t in full else set()))
+                         for t in self.forbidden}
+            m = self.model
+            engine = self.engines[full] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
+                                                          m.r_max, m.penalties)
+        return engine
+
+    def spent(self, x: np.ndarray) -> np.ndarray:
+        """How many away games each team plays in its own home slots."""
+        n = self.n
+        away = x[:n, :n].T  # row t: the slots of t's away games
+        slots = np.where(away < UNSCHEDULED, away, self.home.shape[1] - 1).astype(np.int64)
+        return self.home[self.teams, slots].sum(axis=1)
+
+    def matrix(self) -> np.ndarray:
+        """An empty schedule, with the extra rows and columns."""
+        return np.full((self.size, self.size), UNSCHEDULED)
+
+    def closed(self, x: np.ndarray, team: int) -> list[tuple[int, int]]:
+        """(team, slot) pairs where a new game in a home slot of ``team`` would
+        overfill a hard window."""
+        n = self.n
+        slots = team_slots(x[:n, :n])
+        following = self.following[team]
+        found = []
+        for intp, most in self.hard:
+            # ``most`` consecutive games within intp slots close every slot
+            # from the last one - intp + 1 to the first one + intp - 1
+            first, last = slots[:, :-most + 1 or None], slots[:, most - 1:]
+            full = (last - first < intp) & (last < UNSCHEDULED)
+            if not full.any():
+                continue
+            teams = np.nonzero(full)[0].tolist()
+            for t, lo, hi in zip(teams, last[full].tolist(), first[full].tolist()):
+                s = following[max(int(lo) - intp + 1, 0)]
+                while s <= hi + intp - 1:
+                    found.append((t, s))
+                    s = following[s + 1]
+        return sorted(set(found))
+
+    def place(self, x: np.ndarray, team: int) -> None:
+        """Places all home games of ``team`` anew, optimally given the rest."""
+        n = self.n
+        row = x[team]
+        row[:] = UNSCHEDULED
+        full = frozenset(np.flatnonzero(self.spent(x) >= self.budget).tolist()) - {team}
+        used: dict[int, int] = {}
+        cells = []
+        for t, s in self.closed(x, team):
+            k = used.get(t, 0)
+            if k > self.size - n:
+                continue
+            used[t] = k + 1
+            cell = (t, t) if k == 0 else (n + k - 1, t)
+            x[cell] = s
+            cells.append(cell)
+        self.engine(full).solve(x, team)
+        self.solves += 1
+        for cell in cells:
+            x[cell] = UNSCHEDULED
+        row[np.isnan(row)] = UNSCHEDULED
+        row[n:] = UNSCHEDULED
+
+
+@dataclass
+class Progress:
+    elapsed: float
+    infeasibility: int
+    objective: int
+    solves: int
+
+
+@dataclass
+class Result:
+    x: np.ndarray  # n x n
+    infeasibility: int
+    objective: int
+    solves: int
+    seconds: float
+    found: float  # seconds until the best schedule was found
+
+
+class Search:
+    # Starting temperature of the annealing, in objective points.
+    heat = 3.0
+
+    def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
+        self.instance = instance
+        self.n = instance.n_teams
+        self.model = model_for(instance)
+        self.placer = Placer(instance, self.model, spare)
+        self.price = Pricing(instance)
+        self.rng = random.Random(seed)
+        self.unavailable = [instance.unavailable(t) for t in range(self.n)]
+        self.bound = infeasibility_bound(instance)
+        # how often each game was left without a slot during repair
+        self.weight = np.ones((self.n, self.n))
+        np.fill_diagonal(self.weight, 0.0)
+
+    def cost(self, x: np.ndarray) -> Cost:
+        return self.price(x[:self.n, :self.n])
+
+    def construct(self) -> np.ndarray:
+        x = self.placer.matrix()
+        order = list(range(self.n))
+        self.rng.shuffle(order)
+        for team in order:
+            self.placer.place(x, team)
+        return x
+
+    def descend(self, x: np.ndarray, cost: Cost, deadline: float, patience: int = 0) -> Cost:
+        """Re-places rows, in random order, until ``patience`` of them in a row
+        (default: all) do not improve the schedule."""
+        patience = patience or self.n
+        order = list(range(self.n))
+        stale = 0  # rows re-placed since the last improvement
+        while time.perf_counter() < deadline:
+            self.rng.shuffle(order)
+            for team in order:
+                saved = x[team].copy()
+                self.placer.place(x, team)
+                if np.array_equal(x[team], saved):
+                    stale += 1
+                    if stale >= patience:
+                        return cost
+                    continue
+                new = self.cost(x)
+                if new < cost:
+                    cost, stale = new, 0
+                    continue
+                if new > cost:
+                    x[team] = saved
+                stale += 1
+                if stale >= patience:
+                    return cost
+        return cost
+
+    # -- games without a slot ----------------------------------------------
+
+    def blockers(self, x: np.ndarray, home: int, away: int, slot: int) -> list[tuple[int, int]]:
+        """The games that keep game home-away out of ``slot``: those of either
+        team in the slot or in a hard window that the game would overfill,
+        and the reverse game when it lies too near."""
+        n = self.n
+        found = []
+        for team in (home, away):
+            games = [(team, int(j), x[team, j]) for j in range(n) if x[team, j] != UNSCHEDULED]
+            games += [(int(i), team, x[i, team]) for i in range(n) if x[i, team] != UNSCHEDULED]
+            found += [(i, j) for i, j, s in games if s == slot]
+            for intp, most in self.price.hard:
+                near = sorted((abs(s - slot), s, i, j) for i, j, s in games if 0 < abs(s - slot) < intp)
+                # take out the nearest games until no window around the slot is too full
+                while near and self.overfull([s for _, s, _, _ in near], slot, intp, most):
+                    _, _, i, j = near.pop(0)
+                    found.append((i, j))
+        if abs(x[away, home] - slot) < self.model.m:
+            found.append((away, home))
+        return list(dict.fromkeys(found))
+
+    @staticmethod
+    def overfull(slots: list[float], slot: int, intp: int, most: int) -> bool:
+        for start in range(slot - intp + 1, slot + 1):
+            if 1 + sum(start <= s < start + intp for s in slots) > most:
+                return True
+        return False
+
+    def force(self, x: np.ndarray, home: int, away: int, slot: int) -> None:
+        """Puts game home-away into ``slot``, takes out the games in its way and
+        re-places the rows of those games around it. Games of the home team's
+        own row that were in the way stay without a slot."""
+        ejected = self.blockers(x, home, away, slot)
+        for i, j in ejected:
+            x[i, j] = UNSCHEDULED
+        x[home, away] = slot
+        rows = list({i for i, _ in ejected if i != home})
+        self.rng.shuffle(rows)
+        for team in rows:
+            self.placer.place(x, team)
+
+    def repair(self, x: np.ndarray, tabu: dict, step: int) -> Cost:
+        """Takes one game without a slot and makes room for it in each home
+        slot it could use in turn, with and without re-placing the home
+        team's row afterwards, and keeps the best outcome that is not tabu.
+        Outcomes are judged by the games they leave without a slot, each
+        weighted by how often it was left out before, so that the walk turns
+        to other games instead of circling around the same few."""
+        n = self.n
+        missing = [(int(i), int(j)) for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED) if i != j]
+        if not missing:
+            return self.cost(x)
+        home, away = self.rng.choice(missing)
+        best = None
+        for slot in self.model.sets_home[home]:
+            slot = int(slot)
+            if slot in self.unavailable[away] or tabu.get((home, away, slot), 0) > step:
+                continue
+            trial = x.copy()
+            self.force(trial, home, away, slot)
+            for variant in (0, 1):
+                if variant:
+                    trial = trial.copy()
+                    self.placer.place(trial, home)
+                cost = self.cost(trial)
+                key = (self.missing_weight(trial), self.rng.random())
+                if best is None or key < best[0]:
+                    best = (key, trial, cost)
+        if best is None:
+            return self.cost(x)
+        _, trial, cost = best
+        for i, j in np.argwhere((trial != x)[:n, :n]):
+            if x[i, j] != UNSCHEDULED:
+                tabu[(int(i), int(j), int(x[i, j]))] = step + 7
+        x[:] = trial
+        for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED):
+            self.weight[i, j] += 1
+        return cost
+
+    def missing_weight(self, x: np.ndarray) -> float:
+        n = self.n
+        return float(self.weight[x[:n, :n] == UNSCHEDULED].sum())
+
+    # -- the whole run -----------------------------------------------------
+
+    def perturb(self, x: np.ndarray) -> None:
+        """Clears a few rows and places them again, one after the other."""
+        chosen = self.rng.sample(range(self.n), self.rng.randint(2, 4))
+        x[chosen] = UNSCHEDULED
+        for team in chosen:
+            self.placer.place(x, team)
+
+    def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
+            target: Cost | None = None) -> Result:
+        """Searches for ``seconds`` (less when ``target`` is reached) and
+        returns the best schedule found. ``report`` is called with the best
+        cost so far every tenth of a second or so."""
+        start = time.perf_counter()
+        deadline = start + seconds
+        x = self.construct()
+        cost = self.descend(x, self.cost(x), deadline)
+        best, best_cost, found = x.copy(), cost, time.perf_counter() - start
+        last_report = start
+
+        def record() -> None:
+            nonlocal best, best_cost, found, last_report
+            now = time.perf_counter()
+            if cost < best_cost:
+                best, best_cost, found = x.copy(), cost, now - start
+            if report and now - last_report >= 0.1:
+                last_report = now
+                report(Progress(now - start, *best_cost, self.placer.solves))
+
+        def running() -> bool:
+            return time.perf_counter() < deadline and (target is None or best_cost > target)
+
+        # Games without a slot first: make room for them, as long as more of
+        # them lack a slot than must, for at most half of the time.
+        tabu: dict = {}
+        step = 0
+        repair_until = start + seconds / 2
+        while cost[0] > self.bound and running() and time.perf_counter() < repair_until:
+            step += 1
+            cost = self.repair(x, tabu, step)
+            if step % 5 == 0:
+                cost = self.descend(x, cost, deadline)
+            record()
+        x, cost = best.copy(), best_cost
+
+        # Then the objective: leave each local optimum by re-placing a few
+        # rows together and descending again; go on from the outcome when it
+        # is better, or worse by d with probability exp(-d / temperature),
+        # the temperature falling to nearly 0 at the deadline (annealing).
+        begin = time.perf_counter()
+        while running():
+            trial = x.copy()
+            self.perturb(trial)
+            trial_cost = self.descend(trial, self.cost(trial), deadline)
+            if trial_cost[0] < cost[0]:
+                accept = True
+            elif trial_cost[0] > cost[0]:
+                accept = False
+            else:
+                worse = trial_cost[1] - cost[1]
+                left = (deadline - time.perf_counter()) / max(deadline - begin, 1e-9)
+                temperature = self.heat * max(left, 0.0) + 0.1
+                accept = worse <= 0 or self.rng.random() < math.exp(-worse / temperature)
+            if accept:
+                x, cost = trial, trial_cost
+            record()
+        n = self.n
+        return Result(best[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
+                      time.perf_counter() - start, found)
