@@ -94,6 +94,10 @@ def main(argv: list[str] | None = None) -> int:
         print(f"schedule: {exc}", file=sys.stderr)
         return 2
 
+    if args.output and not args.output.resolve().parent.is_dir():
+        print(f"schedule: cannot write {args.output}: no such folder", file=sys.stderr)
+        return 2
+
     bound = infeasibility_bound(instance)
     progress = ProgressLine(enabled=not args.quiet)
     try:
