@@ -174,7 +174,7 @@ class Placer:
         self.forbidden = {t: set(slots) for t, slots in model.sets_forbidden.items()}
         for extra in range(n, self.size):
             self.forbidden[extra] = set(range(instance.n_slots))
-        self.engines: dict[frozenset[int], tavelin.Tavelin] = {}
+        self.engines: dict[bytes, tavelin.Tavelin] = {}
         self.budget = np.array([max(len(model.sets_home[t]) - (n - 1), 0) for t in range(n)])
         self.teams = np.arange(n)[:, None]
         self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
@@ -193,15 +193,17 @@ class Placer:
             self.following.append(row)
         self.solves = 0
 
-    def engine(self, full: frozenset[int]) -> tavelin.Tavelin:
-        """The ``Tavelin`` that keeps the teams in ``full`` out of their own home slots."""
-        engine = self.engines.get(full)
+    def engine(self, full: np.ndarray) -> tavelin.Tavelin:
+        """The ``Tavelin`` that keeps the teams marked in ``full`` out of their
+        own home slots."""
+        key = full.tobytes()
+        engine = self.engines.get(key)
         if engine is None:
             forbidden = {t: sorted(self.forbidden[t] | (set(map(int, self.model.sets_home[t]))
-                                                        if t in full else set()))
+                                                        if t < self.n and full[t] else set()))
                          for t in self.forbidden}
             m = self.model
-            engine = self.engines[full] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
+            engine = self.engines[key] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
                                                           m.r_max, m.penalties)
         return engine
 
@@ -243,7 +245,8 @@ class Placer:
         n = self.n
         row = x[team]
         row[:] = UNSCHEDULED
-        full = frozenset(np.flatnonzero(self.spent(x) >= self.budget).tolist()) - {team}
+        full = self.spent(x) >= self.budget
+        full[team] = False
         used: dict[int, int] = {}
         cells = []
         for t, s in self.closed(x, team):
@@ -282,7 +285,9 @@ class Result:
 
 class Search:
     # Starting temperature of the annealing, in objective points.
-    heat = 3.0
+    heat = 1.5
+    # How many rows a perturbation clears, at least and at most.
+    ruin = (2, 4)
 
     def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
         self.instance = instance
@@ -423,7 +428,7 @@ class Search:
 
     def perturb(self, x: np.ndarray) -> None:
         """Clears a few rows and places them again, one after the other."""
-        chosen = self.rng.sample(range(self.n), self.rng.randint(2, 4))
+        chosen = self.rng.sample(range(self.n), self.rng.randint(*self.ruin))
         x[chosen] = UNSCHEDULED
         for team in chosen:
             self.placer.place(x, team)
