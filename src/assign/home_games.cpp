@@ -5,44 +5,40 @@
 #include <new>
 
 #include "assign/assignment.hpp"
-#include "assign/scratch.hpp"
 #include "surface/failure.hpp"
 
 namespace tavelin {
+namespace {
 
-Placement place_home_games(const CostMatrix& cost, std::span<const double> home_slots, double p) {
-    constexpr double kInfeasibleInAssignment = 1e15;
+std::size_t matrix_bytes(std::size_t n_slots, std::size_t n_opponents) {
+    const std::size_t n = n_slots + n_opponents;
+    if (n < n_slots || (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 2 / sizeof(double))) {
+        throw std::bad_alloc();
+    }
+    return Carver::bytes<double>(n * n) + Carver::bytes<std::size_t>(n);
+}
+
+}  // namespace
+
+HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
+    : n_slots_(n_slots),
+      n_opponents_(n_opponents),
+      n_(n_slots + n_opponents),
+      scratch_(Scratch::kMatrix, matrix_bytes(n_slots, n_opponents)) {
+    Carver carve(scratch_.data());
+    a_ = carve.take<double>(n_ * n_);
+    column_ = carve.take<std::size_t>(n_);
+}
+
+Placement HomeGames::place(std::span<const double> home_slots, double p, std::uint64_t largest_cost) {
     // Adding and subtracting 1.5 * 2^52 gives back exactly the integers of
     // magnitude up to 2^51, and no other value.
     constexpr double kRound = 6755399441055744.0;
-    const std::size_t n_slots = cost.rows;
-    const std::size_t n_opponents = cost.cols;
-    const std::size_t n = n_slots + n_opponents;
-    if (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 2 / sizeof(double)) {
-        throw std::bad_alloc();
-    }
+    const std::size_t n_slots = n_slots_, n_opponents = n_opponents_, n = n_;
+    double* const a = a_;
 
-    // A: rows are the home slots, then one dummy row per opponent; columns
-    // the opponents, then one dummy column per home slot. The assignment
-    // maximises -A, read as negated cells, so the weights W = -A are never
-    // formed; the total is summed from A itself. The column of each row is
-    // kept in the same block.
-    Scratch scratch(Scratch::kMatrix, Carver::bytes<double>(n * n) + Carver::bytes<std::size_t>(n));
-    Carver carve(scratch.data());
-    double* a = carve.take<double>(n * n);
-    std::size_t* column = carve.take<std::size_t>(n);
-
-    // Every cost is a 64-bit integer converted to double, 1e15, p or 0.0:
-    // integers, but not necessarily small ones.
-    bool small = p >= -kSmallIntegerBound && p <= kSmallIntegerBound && (p + kRound) - kRound == p;
     for (std::size_t i = 0; i < n_slots; ++i) {
         double* row = a + i * n;
-        const double* k_row = cost.cells.get() + i * n_opponents;
-        for (std::size_t k = 0; k < n_opponents; ++k) {
-            const double c = k_row[k] == kInfeasible ? kInfeasibleInAssignment : k_row[k];
-            small &= (c >= -kSmallIntegerBound) & (c <= kSmallIntegerBound) & ((c + kRound) - kRound == c);
-            row[k] = c;
-        }
         for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
     }
     for (std::size_t i = n_slots; i < n; ++i) {
@@ -51,17 +47,23 @@ Placement place_home_games(const CostMatrix& cost, std::span<const double> home_
         for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
     }
 
+    // Every cost is a 64-bit integer converted to double or 1e15 (itself
+    // below 2^50), so the cells are small integers when the costs and p are.
+    const bool small = largest_cost <= static_cast<std::uint64_t>(kSmallIntegerBound) &&
+                       p >= -kSmallIntegerBound && p <= kSmallIntegerBound && (p + kRound) - kRound == p;
     const WeightClass known = small                ? WeightClass::small_integers
                               : std::isfinite(p) ? WeightClass::finite
                                                  : WeightClass::unknown;
-    // The dummy rows are all equal, and so are the dummy columns.
-    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents}, known, column);
+    // The assignment maximises -A, read as negated cells, so the weights
+    // W = -A are never formed; the total is summed from A itself. The dummy
+    // rows are all equal, and so are the dummy columns.
+    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents}, known, column_);
 
     Placement placement;
     placement.slots.assign(n_opponents, std::numeric_limits<double>::quiet_NaN());
     double total = -0.0;
     for (std::size_t r = 0; r < n; ++r) {
-        std::size_t c = column[r];
+        std::size_t c = column_[r];
         if (c >= n) fail("assignment returned a column outside the matrix");
         total += a[r * n + c];
         // Each opponent column is taken by exactly one row: a home-slot row

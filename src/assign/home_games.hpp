@@ -1,9 +1,12 @@
-// Turning a cost matrix into one team's home-game placement.
+// Turning one team's cost matrix into its home-game placement.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
+#include "assign/scratch.hpp"
 #include "cost/cost_matrix.hpp"
 
 namespace tavelin {
@@ -13,11 +16,32 @@ struct Placement {
     double total = -0.0;        // the least total cost of the square assignment
 };
 
-// Squares the nS x nO cost matrix `cost` into the assignment matrix (an
-// infeasible cell costs 1e15, each opponent may instead stay without a slot at
-// the price `p`, each home slot may stay free at 0.0), finds its least-cost
-// assignment and reports, per opponent, the home slot it receives from
-// `home_slots` (NaN when none) and the total.
-Placement place_home_games(const CostMatrix& cost, std::span<const double> home_slots, double p);
+// The square assignment matrix A of one placement, N = nS + nO: rows are
+// the home slots, then one dummy row per opponent; columns the opponents,
+// then one dummy column per home slot. It lives in per-thread scratch memory.
+// The cost matrix is written straight into its top-left block (see
+// cost_target), with 1e15 for a pairing that is not allowed.
+class HomeGames {
+public:
+    // Throws std::bad_alloc.
+    HomeGames(std::size_t n_slots, std::size_t n_opponents);
+
+    // Where the nS x nO cost matrix goes.
+    CostTarget cost_target() const noexcept { return {a_, n_, kInfeasibleInAssignment}; }
+
+    // Completes A (each opponent may instead stay without a slot at the
+    // price `p`, each home slot may stay free at 0.0), finds its least-cost
+    // assignment and reports, per opponent, the home slot it receives from
+    // `home_slots` (NaN when none) and the total. `largest_cost` bounds the
+    // magnitude of every cost written that is not 1e15.
+    Placement place(std::span<const double> home_slots, double p, std::uint64_t largest_cost);
+
+private:
+    static constexpr double kInfeasibleInAssignment = 1e15;
+    std::size_t n_slots_, n_opponents_, n_;
+    Scratch scratch_;
+    double* a_;
+    std::size_t* column_;
+};
 
 }  // namespace tavelin

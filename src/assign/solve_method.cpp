@@ -41,10 +41,12 @@ PyObject* solve_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
             if (j != team) opponents.push_back(j);
         }
 
-        CostMatrix cost = create_cost_matrix_inner(view, team, home_slots, opponents, state.m,
-                                                   state.r_max, state.sets_forbidden,
-                                                   state.penalties, state.max_gap);
-        Placement placement = place_home_games(cost, home_slots, state.p);
+        check_cost_indices(view, team, opponents);  // before the assignment matrix is sized
+        HomeGames games(home_slots.size(), opponents.size());
+        const std::uint64_t largest_cost =
+            write_cost_matrix(view, team, home_slots, opponents, state.m, state.r_max, state.sets_forbidden,
+                              state.forbidden_index, state.penalties, state.max_gap, games.cost_target());
+        Placement placement = games.place(home_slots, state.p, largest_cost);
         borrow.release();
 
         // The cost matrix's index tests put team_idx and every opponent

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
-#include <unordered_set>
 #include <vector>
 
+#include "assign/scratch.hpp"
 #include "cost/numeric.hpp"
 #include "cost/team_slots.hpp"
 #include "surface/failure.hpp"
@@ -175,6 +176,11 @@ public:
         return wrapping_add((*this)(forward), (*this)(backward));
     }
 
+    // The same for a whole-numbered gap: its value is its index.
+    std::int64_t at(std::size_t gap) const {
+        return gap > max_gap_ ? 0 : table_[gap];
+    }
+
 private:
     std::span<const std::int64_t> table_;
     std::uint64_t max_gap_;
@@ -189,32 +195,53 @@ struct HomeRow {
     bool blocked;                // the home team already uses this slot or one close to it
 };
 
-CostMatrix allocate(std::size_t rows, std::size_t cols) {
-    constexpr std::size_t kMaxCells = std::numeric_limits<std::size_t>::max() / sizeof(double);
-    if (cols != 0 && rows > kMaxCells / cols) throw std::bad_alloc();
-    const std::size_t cells = rows * cols;
-    CostMatrix result;
-    // At least one cell, so that the buffer is never null.
-    result.cells = std::make_unique_for_overwrite<double[]>(cells == 0 ? 1 : cells);
-    if (cells == 0) result.cells[0] = 0.0;
-    result.rows = rows;
-    result.cols = cols;
-    return result;
-}
+// Writes cells and keeps track of the largest magnitude of a cost.
+class CellWriter {
+public:
+    explicit CellWriter(const CostTarget& target) : target_(target) {}
+
+    double* row(std::size_t i) const { return target_.cells + i * target_.row_stride; }
+
+    void infeasible(double* cell) const { *cell = target_.infeasible; }
+
+    void cost(double* cell, std::int64_t sum) {
+        const std::uint64_t magnitude =
+            sum < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(sum) : static_cast<std::uint64_t>(sum);
+        if (magnitude > largest_) largest_ = magnitude;
+        // A cost equal to the marker cannot be told from it.
+        *cell = sum == kInfeasibleCost ? target_.infeasible : static_cast<double>(sum);
+    }
+
+    std::uint64_t largest() const { return largest_; }
+
+private:
+    static constexpr std::int64_t kInfeasibleCost = 9999999;
+    const CostTarget& target_;
+    std::uint64_t largest_ = 0;
+};
 
 }  // namespace
 
-CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
-                                    std::span<const double> S, std::span<const std::uint64_t> O,
-                                    double m, double r_max, const ForbiddenSlots& sets_forbidden,
-                                    std::span<const std::int64_t> penalties,
-                                    std::uint64_t max_gap) {
-    const PenaltyTable penalty(penalties, max_gap);
-    const std::size_t n_slots = S.size();
-    const std::size_t n_opponents = O.size();
-    CostMatrix result = allocate(n_slots, n_opponents);
-    double* const cells = result.cells.get();
+void check_cost_indices(const StridedMatrix& x, std::uint64_t a, std::span<const std::uint64_t> O) {
+    auto check_team = [&](std::uint64_t t) {
+        if ((x.cols > 0 && t >= x.rows) || (x.rows > 0 && t >= x.cols)) fail(kIndexOutOfBounds);
+    };
+    check_team(a);
+    for (const std::uint64_t g : O) {
+        check_team(g);
+        if (a >= x.cols || g >= x.rows) fail(kIndexOutOfBounds);
+    }
+}
 
+namespace {
+
+// The general builder: any slot values. Home slots are sorted once and each
+// opponent's neighbours found by binary search (see Neighbours).
+std::uint64_t write_general(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                            std::span<const std::uint64_t> O, double m, double r_max,
+                            const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                            const PenaltyTable& penalty, CellWriter& out) {
+    const std::size_t n_slots = S.size();
     const std::vector<double> home = get_team_array(x, a);
 
     // The home slots in ascending order (NaN slots apart: they equal
@@ -243,43 +270,299 @@ CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
         if (S[i] != S[i]) rows.push_back({S[i], i, 0, 0, false});
     }
 
-    // The opponent's slot list; after `home` was built X is either empty or
-    // has rows and columns, and this capacity covers every square X.
     std::vector<double> away;
     away.reserve(home.capacity());
-
-    for (std::size_t k = 0; k < n_opponents; ++k) {
+    for (std::size_t k = 0; k < O.size(); ++k) {
         const std::uint64_t g = O[k];
         collect_team_slots(x, g, away);
-
-        const std::unordered_set<std::int64_t>* forbidden = nullptr;
-        if (!sets_forbidden.empty()) {
-            const auto entry = sets_forbidden.find(g);
-            if (entry != sets_forbidden.end() && !entry->second.empty()) forbidden = &entry->second;
-        }
-
-        if (a >= x.cols || g >= x.rows) fail(kIndexOutOfBounds);
-        if (n_slots == 0) continue;
-
+        const ForbiddenIndex::Team forbidden = index.team(g, sets_forbidden);
         // The slot in which g hosts a; 9999.0 (no slot yet) is used as it is.
         const double reverse = x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a));
         if (!away.empty()) near.find(away);
 
-        double* column = cells + k;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const HomeRow& row = rows[i];
             const double s = row.slot;
             const bool numbered = i < n_numbers;
-            const bool infeasible = row.blocked || (forbidden != nullptr && forbidden->contains(row.key)) ||
-                                    m > std::fabs(s - reverse) ||
+            double* cell = out.row(row.row) + k;
+            const bool infeasible = row.blocked || forbidden.contains(row.key) || m > std::fabs(s - reverse) ||
                                     (numbered && !away.empty() && near.blocks(i, r_max));
+            if (infeasible) {
+                out.infeasible(cell);
+                continue;
+            }
             std::int64_t away_penalty = 0;
-            if (!infeasible && numbered && !away.empty()) away_penalty = penalty.of(near.forward(i), near.backward(i));
-            column[row.row * n_opponents] =
-                infeasible ? kInfeasible : static_cast<double>(wrapping_add(row.home_penalty, away_penalty));
+            if (numbered && !away.empty()) away_penalty = penalty.of(near.forward(i), near.backward(i));
+            out.cost(cell, wrapping_add(row.home_penalty, away_penalty));
         }
     }
+    return out.largest();
+}
+
+// ------------------------------------------------------- whole-numbered slots
+//
+// Slots in timetables are small whole numbers. When every home slot is NaN
+// or a whole number in [0, kSlotLimit), and so is every used slot of the home
+// team, each team's used slots are marked in a bit set and every cell finds
+// its neighbours by scanning for the next set bit on either side: no sorting,
+// no lists, no floating-point gaps. An opponent with some other used slot
+// gets its column from the plain rules instead.
+
+constexpr std::size_t kSlotLimit = std::size_t{1} << 16;
+constexpr std::size_t kSlotWords = kSlotLimit / 64;
+
+inline bool whole_slot(double v) {
+    return v >= 0.0 && v < static_cast<double>(kSlotLimit) &&
+           v == static_cast<double>(static_cast<std::int64_t>(v));
+}
+
+// A bit per slot in [0, kSlotLimit): every bit is clear outside a use, and
+// a use clears what it set. The builder runs no Python code and calls no
+// other builder, so one set per thread serves every call.
+thread_local std::uint64_t t_slot_words[kSlotWords];
+
+// Out of line, so that the compiler takes the thread's address once per set
+// instead of recomputing it (a call into the runtime) at every use.
+[[gnu::noinline]] std::uint64_t* thread_slot_words() noexcept { return t_slot_words; }
+
+// The used slots of one team as marks in the thread's bit set.
+class UsedSlots {
+public:
+    UsedSlots() : bits_(thread_slot_words()) {}
+    UsedSlots(const UsedSlots&) = delete;
+    UsedSlots& operator=(const UsedSlots&) = delete;
+    ~UsedSlots() { clear(); }
+
+    // Marks the used slots of team t (row t, then column t of X; 9999.0 is
+    // no slot, NaN takes part in no test). Returns false as soon as a used
+    // slot is neither NaN nor whole in [0, kSlotLimit). Indices are valid.
+    bool mark(const StridedMatrix& x, std::size_t t) {
+        clear();
+        return add_all(x.address(t, 0), x.col_stride, x.cols) && add_all(x.address(0, t), x.row_stride, x.rows);
+    }
+
+    void clear() {
+        if (lo_ <= hi_) std::fill(bits_ + lo_ / 64, bits_ + hi_ / 64 + 1, std::uint64_t{0});
+        lo_ = kSlotLimit;
+        hi_ = 0;
+    }
+
+    bool any() const { return lo_ <= hi_; }
+    bool has(std::size_t v) const { return ((bits_[v / 64] >> (v % 64)) & 1) != 0; }
+
+    // The least used slot above v, if any.
+    bool above(std::size_t v, std::size_t& t) const {
+        if (!any() || v >= hi_) return false;
+        std::size_t q = (v + 1) / 64;
+        std::uint64_t word = bits_[q] & (~std::uint64_t{0} << ((v + 1) % 64));
+        while (word == 0) word = bits_[++q];  // ends at hi_
+        t = q * 64 + static_cast<std::size_t>(std::countr_zero(word));
+        return true;
+    }
+
+    // The greatest used slot below v, if any.
+    bool below(std::size_t v, std::size_t& t) const {
+        if (!any() || v <= lo_) return false;
+        std::size_t q = (v - 1) / 64;
+        std::uint64_t word = bits_[q] & (~std::uint64_t{0} >> (63 - (v - 1) % 64));
+        while (word == 0) word = bits_[--q];  // ends at lo_
+        t = q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word));
+        return true;
+    }
+
+private:
+    // Adds `count` elements from `first` on, `stride` bytes apart. The
+    // addresses are stepped in wrap-around integer arithmetic, like
+    // StridedMatrix::address, and only those of elements are read.
+    bool add_all(const char* first, std::ptrdiff_t stride, std::size_t count) {
+        auto address = reinterpret_cast<std::uintptr_t>(first);
+        const auto step = static_cast<std::uintptr_t>(stride);
+        for (std::size_t i = 0; i < count; ++i, address += step) {
+            double v;
+            std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
+            if (!add(v)) return false;
+        }
+        return true;
+    }
+
+    bool add(double v) {
+        if (v == kUnscheduled || v != v) return true;
+        if (!whole_slot(v)) return false;
+        const auto t = static_cast<std::size_t>(v);
+        bits_[t / 64] |= std::uint64_t{1} << (t % 64);
+        if (t < lo_) lo_ = t;
+        if (t > hi_) hi_ = t;
+        return true;
+    }
+
+    std::uint64_t* bits_;
+    std::size_t lo_ = kSlotLimit, hi_ = 0;
+};
+
+// What the used slots of one team mean for whole slot v: whether one of
+// them equals v or is close to it, and the penalties of its two gaps.
+struct SlotVerdict {
+    bool blocked;
+    std::int64_t penalty;
+};
+
+inline SlotVerdict judge(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
+    if (!used.any()) return {false, 0};
+    if (used.has(v)) return {true, 0};
+    std::int64_t sum = 0;
+    std::size_t t;
+    // Whole gaps below 2^16: gap + 1.0 is exact, and so is the test.
+    if (used.above(v, t)) {
+        if (r_max > static_cast<double>(t - v) + 1.0) return {true, 0};
+        sum = penalty.at(t - v);
+    }
+    if (used.below(v, t)) {
+        if (r_max > static_cast<double>(v - t) + 1.0) return {true, 0};
+        sum = wrapping_add(sum, penalty.at(v - t));
+    }
+    return {false, sum};
+}
+
+// A home slot's row: the slot, its bit index, its key, and what the home
+// team's used slots make of it.
+struct WholeRow {
+    double slot;
+    std::size_t v;              // the slot as an index (0 for NaN)
+    std::int64_t key;           // equal to v; NaN has key 0 as well
+    std::int64_t home_penalty;
+    bool blocked;
+    bool numbered;              // false for NaN
+};
+
+// One column by the rules as written, for an opponent whose used slots do
+// not all fit the bit set: every used slot is tested against every row.
+void write_plain_column(const StridedMatrix& x, std::uint64_t g, std::span<const WholeRow> rows, double reverse,
+                        double m, double r_max, const ForbiddenIndex::Team& forbidden, const PenaltyTable& penalty,
+                        std::size_t k, std::vector<double>& away, CellWriter& out) {
+    collect_team_slots(x, g, away);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const WholeRow& row = rows[i];
+        const double s = row.slot;
+        double* cell = out.row(i) + k;
+        bool infeasible = row.blocked || forbidden.contains(row.key) || m > std::fabs(s - reverse);
+        double forward = kInfinity, backward = kInfinity;
+        for (std::size_t q = 0; !infeasible && q < away.size(); ++q) {
+            const double t = away[q];
+            infeasible = t == s || close(t, s, r_max);
+            if (t - s > 0.0 && t - s < forward) forward = t - s;
+            if (s - t > 0.0 && s - t < backward) backward = s - t;
+        }
+        if (infeasible) {
+            out.infeasible(cell);
+        } else {
+            out.cost(cell, wrapping_add(row.home_penalty, penalty.of(forward, backward)));
+        }
+    }
+}
+
+// The builder for whole-numbered home slots. Returns false, having written
+// nothing, when the home team's used slots do not fit the bit set.
+bool write_whole(const StridedMatrix& x, std::uint64_t a, std::span<const double> S, std::span<const std::uint64_t> O,
+                 double m, double r_max, const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                 const PenaltyTable& penalty, CellWriter& out) {
+    const std::size_t n_slots = S.size();
+    Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots));
+    WholeRow* const rows = Carver(scratch.data()).take<WholeRow>(n_slots);
+    {
+        UsedSlots home;
+        if (!home.mark(x, static_cast<std::size_t>(a))) return false;
+        for (std::size_t i = 0; i < n_slots; ++i) {
+            const double s = S[i];
+            if (s != s) {
+                rows[i] = {s, 0, 0, 0, false, false};
+                continue;
+            }
+            const auto v = static_cast<std::size_t>(s);
+            const SlotVerdict verdict = judge(home, v, r_max, penalty);
+            rows[i] = {s, v, static_cast<std::int64_t>(v), verdict.penalty, verdict.blocked, true};
+        }
+    }
+
+    UsedSlots used;
+    std::vector<double> away;  // only for opponents outside the bit set
+    for (std::size_t k = 0; k < O.size(); ++k) {
+        const std::uint64_t g = O[k];
+        const ForbiddenIndex::Team forbidden = index.team(g, sets_forbidden);
+        // The slot in which g hosts a; 9999.0 (no slot yet) is used as it is.
+        const double reverse = x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a));
+        if (!used.mark(x, static_cast<std::size_t>(g))) {
+            used.clear();
+            write_plain_column(x, g, {rows, n_slots}, reverse, m, r_max, forbidden, penalty, k, away, out);
+            continue;
+        }
+        for (std::size_t i = 0; i < n_slots; ++i) {
+            const WholeRow& row = rows[i];
+            double* cell = out.row(i) + k;
+            if (row.blocked || forbidden.contains(row.key) || m > std::fabs(row.slot - reverse)) {
+                out.infeasible(cell);
+                continue;
+            }
+            if (!row.numbered) {  // NaN equals nothing, is close to nothing, has no gaps
+                out.cost(cell, 0);
+                continue;
+            }
+            const SlotVerdict verdict = judge(used, row.v, r_max, penalty);
+            if (verdict.blocked) {
+                out.infeasible(cell);
+            } else {
+                out.cost(cell, wrapping_add(row.home_penalty, verdict.penalty));
+            }
+        }
+    }
+    return true;
+}
+
+CostMatrix allocate(std::size_t rows, std::size_t cols) {
+    constexpr std::size_t kMaxCells = std::numeric_limits<std::size_t>::max() / sizeof(double);
+    if (cols != 0 && rows > kMaxCells / cols) throw std::bad_alloc();
+    const std::size_t cells = rows * cols;
+    CostMatrix result;
+    // At least one cell, so that the buffer is never null.
+    result.cells = std::make_unique_for_overwrite<double[]>(cells == 0 ? 1 : cells);
+    if (cells == 0) result.cells[0] = 0.0;
+    result.rows = rows;
+    result.cols = cols;
     return result;
+}
+
+}  // namespace
+
+std::uint64_t write_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                                std::span<const std::uint64_t> O, double m, double r_max,
+                                const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                                std::span<const std::int64_t> penalties, std::uint64_t max_gap,
+                                const CostTarget& target) {
+    const PenaltyTable penalty(penalties, max_gap);
+    check_cost_indices(x, a, O);
+    CellWriter out(target);
+    if (S.empty() || O.empty()) return 0;
+    bool whole = true;
+    for (const double s : S) whole &= s != s || whole_slot(s);
+    if (whole && write_whole(x, a, S, O, m, r_max, sets_forbidden, index, penalty, out)) return out.largest();
+    return write_general(x, a, S, O, m, r_max, sets_forbidden, index, penalty, out);
+}
+
+CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                                    std::span<const std::uint64_t> O, double m, double r_max,
+                                    const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                                    std::span<const std::int64_t> penalties, std::uint64_t max_gap) {
+    CostMatrix result = allocate(S.size(), O.size());
+    write_cost_matrix(x, a, S, O, m, r_max, sets_forbidden, index, penalties, max_gap,
+                      CostTarget{result.cells.get(), O.size(), kInfeasible});
+    return result;
+}
+
+CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                                    std::span<const std::uint64_t> O, double m, double r_max,
+                                    const ForbiddenSlots& sets_forbidden, std::span<const std::int64_t> penalties,
+                                    std::uint64_t max_gap) {
+    const ForbiddenIndex index(sets_forbidden);
+    return create_cost_matrix_inner(x, a, S, O, m, r_max, sets_forbidden, index, penalties, max_gap);
 }
 
 }  // namespace tavelin

@@ -22,11 +22,43 @@ struct CostMatrix {
     std::size_t cols = 0;
 };
 
-// Builds the nS x nO cost matrix of home team `a` for the home slots `S`
-// (one row each) and the opponents `O` (one column each), in list order.
-// Reads X only; runs no Python code. Fails with "ndarray: index out of
-// bounds" when `a` or an opponent lies outside X (tested for every opponent,
-// also when S is empty). Throws std::bad_alloc when memory runs out.
+// Where a cost matrix is written: cell (i, k) goes to
+// cells[i * row_stride + k]. A pairing that is not allowed is written as
+// `infeasible`, and so is a cost equal to 9999999.0, which cannot be told
+// from the marker.
+struct CostTarget {
+    double* cells;
+    std::size_t row_stride;
+    double infeasible = kInfeasible;
+};
+
+// The index tests of the cost matrix for home team `a` and opponents `O`:
+// fails with "ndarray: index out of bounds" when one of them lies outside X.
+// They all fail with the same text, so making them before any other work
+// changes no outcome.
+void check_cost_indices(const StridedMatrix& x, std::uint64_t a, std::span<const std::uint64_t> O);
+
+// Writes the nS x nO cost matrix of home team `a` for the home slots `S`
+// (one row each) and the opponents `O` (one column each), in list order,
+// into `target`. `index` must have been built from `sets_forbidden`. Reads X
+// only; runs no Python code. Fails with "ndarray: index out of bounds" when
+// `a` or an opponent lies outside X (tested for every opponent, also when S
+// is empty), before anything is written. Returns the largest magnitude of a
+// cost written (infeasible cells aside), 0 when there is none. Throws
+// std::bad_alloc when memory runs out.
+std::uint64_t write_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                                std::span<const std::uint64_t> O, double m, double r_max,
+                                const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                                std::span<const std::int64_t> penalties, std::uint64_t max_gap,
+                                const CostTarget& target);
+
+// The same matrix as a new CostMatrix with the marker 9999999.0.
+CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                                    std::span<const std::uint64_t> O, double m, double r_max,
+                                    const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
+                                    std::span<const std::int64_t> penalties, std::uint64_t max_gap);
+
+// The same without a prepared index (one is built for the call).
 CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
                                     std::span<const double> S, std::span<const std::uint64_t> O,
                                     double m, double r_max, const ForbiddenSlots& sets_forbidden,

@@ -38,7 +38,7 @@ PyObject* create_cost_matrix_method(PyObject* self, PyObject* const* args, Py_ss
 
         CostMatrix cost = create_cost_matrix_inner(
             current_matrix_view(x, false), team, set_home, opponents, state.m, state.r_max,
-            state.sets_forbidden, state.penalties, state.max_gap);
+            state.sets_forbidden, state.forbidden_index, state.penalties, state.max_gap);
         borrow.reset();
         return hand_over_to_numpy(std::move(cost)).release();
     });

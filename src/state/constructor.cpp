@@ -70,6 +70,7 @@ InstanceState build_instance_state(PyObject* sets_home, PyObject* sets_forbidden
         state.sets_forbidden.insert_or_assign(team, std::move(forbidden));
     });
 
+    state.forbidden_index = ForbiddenIndex(state.sets_forbidden);
     state.penalties = build_penalty_table(penalties, state.max_gap);
     state.m = static_cast<double>(m);
     state.p = static_cast<double>(p);

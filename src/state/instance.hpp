@@ -14,14 +14,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "state/forbidden_index.hpp"
+
 namespace tavelin {
 
 // Home slots per team, in the caller's order (duplicates kept): the order
 // fixes the order of the rows of the cost matrix.
 using HomeSlots = std::unordered_map<std::uint64_t, std::vector<double>>;
-
-// Slots in which a team may not play, keyed by the slot truncated to int64.
-using ForbiddenSlots = std::unordered_map<std::uint64_t, std::unordered_set<std::int64_t>>;
 
 // The penalty table: one signed 64-bit penalty per gap from 0 to max_gap,
 // zero for gaps the caller gave no penalty. It is indexed by the largest gap
@@ -57,6 +56,7 @@ private:
 struct InstanceState {
     HomeSlots sets_home;
     ForbiddenSlots sets_forbidden;
+    ForbiddenIndex forbidden_index;      // the same sets as bit sets, built from sets_forbidden
     double m = 0.0;
     double p = 0.0;
     double r_max = 2.0;                  // never below 2.0

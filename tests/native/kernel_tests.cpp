@@ -379,6 +379,110 @@ void test_cost_against_reference() {
     CHECK(mismatches == 0);
 }
 
+// Whole-numbered slots, the common case, with what makes it leave the bit
+// sets: a NaN or signed-zero home slot, used slots that are fractional,
+// negative or beyond 2^16 (one opponent's column then follows the plain
+// rules), gaps and closeness bounds that span several 64-slot words, long
+// penalty tables and forbidden keys outside the bit sets. Written into a
+// strided target with another infeasible marker, as placing does.
+void test_cost_whole_slots_against_reference() {
+    std::mt19937_64 rng(4711);
+    const double odd[] = {kNaN, -0.0, 2.5, -3.0, 65536.0, 70000.0, 1e300, kInf};
+    int mismatches = 0, wrong_largest = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t n = 2 + rng() % 20;
+        const std::size_t span = round % 3 == 0 ? 40 : round % 3 == 1 ? 300 : 65536;
+        auto whole = [&] {
+            const std::size_t v = rng() % span;
+            return static_cast<double>(round % 5 == 0 && rng() % 2 ? 65535 - v % 200 : v);
+        };
+        Dense x{n, n, std::vector<double>(n * n, U)};
+        for (double& v : x.v) {
+            if (rng() % 3 == 0) v = rng() % 60 == 0 ? odd[rng() % std::size(odd)] : whole();
+        }
+        Instance in;
+        in.m = static_cast<double>(static_cast<int>(rng() % 90) - 5);
+        in.r_max = 2.0 + static_cast<double>(rng() % (round % 4 == 0 ? 100 : 4));
+        in.penalties.assign(1 + rng() % 200, 0);
+        for (std::int64_t& p : in.penalties) p = static_cast<std::int64_t>(rng() % 21) - 5;
+        for (std::uint64_t t = 0; t < n; ++t) {
+            if (rng() % 3 == 0) continue;
+            auto& set = in.forbidden[t];
+            for (int e = static_cast<int>(rng() % 30); e > 0; --e) {
+                const std::uint64_t k = rng() % 40;
+                set.insert(k == 0 ? -static_cast<std::int64_t>(rng() % 5) - 1
+                           : k == 1 ? std::int64_t{1} << 40
+                           : k == 2 ? 65536
+                                    : static_cast<std::int64_t>(whole()));
+            }
+        }
+        std::vector<double> S(rng() % 30);
+        for (double& s : S) s = rng() % 40 == 0 ? (rng() % 2 ? kNaN : -0.0) : whole();
+        const std::uint64_t a = rng() % n;
+        std::vector<std::uint64_t> O;
+        for (std::uint64_t j = 0; j < n; ++j) if (j != a || rng() % 4 == 0) O.push_back(j);
+
+        const std::vector<double> expected = reference_cost(x.view(), a, S, O, in);
+        if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+
+        // Into a wider target, 9999999.0 written as 1e15, as placing does.
+        const std::size_t stride = O.size() + 3;
+        std::vector<double> target(S.size() * stride + 1, 42.0);
+        const ForbiddenIndex index(in.forbidden);
+        const std::uint64_t largest =
+            write_cost_matrix(x.view(), a, S, O, in.m, in.r_max, in.forbidden, index, in.penalties,
+                              in.penalties.size() - 1, CostTarget{target.data(), stride, 1e15});
+        std::uint64_t expected_largest = 0;
+        for (std::size_t i = 0; i < S.size(); ++i) {
+            for (std::size_t k = 0; k < stride; ++k) {
+                const double got = target[i * stride + k];
+                if (k >= O.size()) {
+                    if (!same_bits(got, 42.0)) ++mismatches;
+                    continue;
+                }
+                const double want = expected[i * O.size() + k];
+                if (!same_bits(got, want == F ? 1e15 : want)) ++mismatches;
+                if (want != F) expected_largest = std::max(expected_largest, static_cast<std::uint64_t>(std::fabs(want)));
+            }
+        }
+        if (largest != expected_largest) ++wrong_largest;
+    }
+    CHECK(mismatches == 0);
+    CHECK(wrong_largest == 0);
+}
+
+// The bit-set index answers exactly as the hash sets do, also for keys
+// outside its range, teams beyond its dense part and teams past its budget.
+void test_forbidden_index() {
+    ForbiddenSlots sets;
+    sets[0] = {0, 63, 64, 65535, 65536, -1, std::numeric_limits<std::int64_t>::max()};
+    sets[2] = {};
+    sets[5] = {std::numeric_limits<std::int64_t>::min()};
+    sets[ForbiddenIndex::kTeamLimit + 3] = {7, 1 << 20};
+    // 1100 teams whose sets need 1024 words each: more than the budget holds.
+    for (std::uint64_t t = 100; t < 1200; ++t) sets[t] = {65535, static_cast<std::int64_t>(t)};
+    const ForbiddenIndex index(sets);
+    const std::int64_t probes[] = {0, 1, 7, 63, 64, 100, 1199, 65535, 65536, -1, 1 << 20,
+                                   std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()};
+    int wrong = 0;
+    for (std::uint64_t team : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{5},
+                               std::uint64_t{99}, std::uint64_t{100}, std::uint64_t{700}, std::uint64_t{1199},
+                               std::uint64_t{1200}, ForbiddenIndex::kTeamLimit + 3, ForbiddenIndex::kTeamLimit + 4,
+                               ~std::uint64_t{0}}) {
+        const ForbiddenIndex::Team found = index.team(team, sets);
+        const auto entry = sets.find(team);
+        for (const std::int64_t key : probes) {
+            const bool expected = entry != sets.end() && entry->second.contains(key);
+            if (found.contains(key) != expected) ++wrong;
+        }
+    }
+    CHECK(wrong == 0);
+    // An index stays valid when the sets' map is moved, as the instance is.
+    ForbiddenSlots moved = std::move(sets);
+    CHECK(index.team(0, moved).contains(std::numeric_limits<std::int64_t>::max()));
+    CHECK(!index.team(0, moved).contains(1));
+}
+
 // ---------------------------------------------------------------- assignment
 
 std::vector<std::size_t> assign(const std::vector<double>& w, std::size_t nr, std::size_t nc) {
@@ -750,6 +854,8 @@ int main() {
         {"cost rules", test_cost_rules},
         {"cost shapes and failures", test_cost_shapes_and_failures},
         {"cost against reference", test_cost_against_reference},
+        {"cost with whole slots against reference", test_cost_whole_slots_against_reference},
+        {"forbidden index", test_forbidden_index},
         {"assignment examples", test_assignment_examples},
         {"assignment in placement", test_assignment_in_placement},
         {"assignment random", test_assignment_random},
