@@ -19,8 +19,8 @@ SANITIZED = os.environ.get("TAVELIN_SANITIZED") == "1"
 
 # Paths whose failure is a refused allocation of the cost matrix or of the
 # assignment matrix. Those are made with operator new, which under
-# AddressSanitizer ends the process instead of throwing std::bad_alloc, so
-# they only run in the ordinary build.
+# AddressSanitizer or valgrind ends the process instead of throwing
+# std::bad_alloc, so they run only without them (TAVELIN_SANITIZED unset).
 NEEDS_THROWING_NEW = {"solve: assignment too large for memory",
                       "create_cost_matrix: matrix too large for memory"}
 
