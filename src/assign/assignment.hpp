@@ -36,6 +36,13 @@ std::vector<std::size_t> reference_assignment(const double* w, std::size_t nr, s
 // weight (equal bit for bit in both cases). kNoBlock: no such block.
 inline constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
 
+//
+// Rows are contiguous (row r starts at cells + r * cols) unless
+// `padded_stride` is set: then row r starts at cells + r * padded_stride,
+// padded_stride is at least cols rounded up to a multiple of 8, and every row
+// can be read up to that width, the cells past cols holding finite values.
+// The fast routes scan whole vectors of columns and copy other matrices
+// into that form first.
 struct WeightMatrix {
     const double* cells = nullptr;
     std::size_t rows = 0;
@@ -43,7 +50,11 @@ struct WeightMatrix {
     bool negated = false;
     std::size_t equal_rows_from = kNoBlock;
     std::size_t equal_cols_from = kNoBlock;
+    std::size_t padded_stride = 0;
 };
+
+// The row stride of a padded matrix of `cols` columns.
+constexpr std::size_t padded_stride_for(std::size_t cols) noexcept { return (cols + 7) / 8 * 8; }
 
 // What the caller knows of the weights.
 enum class WeightClass {

@@ -12,10 +12,10 @@ namespace {
 
 std::size_t matrix_bytes(std::size_t n_slots, std::size_t n_opponents) {
     const std::size_t n = n_slots + n_opponents;
-    if (n < n_slots || (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 2 / sizeof(double))) {
+    if (n < n_slots || (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 4 / sizeof(double))) {
         throw std::bad_alloc();
     }
-    return Carver::bytes<double>(n * n) + Carver::bytes<std::size_t>(n);
+    return Carver::bytes<double>(n * padded_stride_for(n)) + Carver::bytes<std::size_t>(n);
 }
 
 }  // namespace
@@ -24,9 +24,10 @@ HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
     : n_slots_(n_slots),
       n_opponents_(n_opponents),
       n_(n_slots + n_opponents),
+      stride_(padded_stride_for(n_)),
       scratch_(Scratch::kMatrix, matrix_bytes(n_slots, n_opponents)) {
     Carver carve(scratch_.data());
-    a_ = carve.take<double>(n_ * n_);
+    a_ = carve.take<double>(n_ * stride_);
     column_ = carve.take<std::size_t>(n_);
 }
 
@@ -34,17 +35,19 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
     // Adding and subtracting 1.5 * 2^52 gives back exactly the integers of
     // magnitude up to 2^51, and no other value.
     constexpr double kRound = 6755399441055744.0;
-    const std::size_t n_slots = n_slots_, n_opponents = n_opponents_, n = n_;
+    const std::size_t n_slots = n_slots_, n_opponents = n_opponents_, n = n_, stride = stride_;
     double* const a = a_;
 
+    // Dummy columns and the padding of each row (read by whole-vector scans,
+    // never chosen) hold 0.0.
     for (std::size_t i = 0; i < n_slots; ++i) {
-        double* row = a + i * n;
-        for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
+        double* row = a + i * stride;
+        for (std::size_t k = n_opponents; k < stride; ++k) row[k] = 0.0;
     }
     for (std::size_t i = n_slots; i < n; ++i) {
-        double* row = a + i * n;
+        double* row = a + i * stride;
         for (std::size_t k = 0; k < n_opponents; ++k) row[k] = p;
-        for (std::size_t k = n_opponents; k < n; ++k) row[k] = 0.0;
+        for (std::size_t k = n_opponents; k < stride; ++k) row[k] = 0.0;
     }
 
     // Every cost is a 64-bit integer converted to double or 1e15 (itself
@@ -57,7 +60,7 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
     // The assignment maximises -A, read as negated cells, so the weights
     // W = -A are never formed; the total is summed from A itself. The dummy
     // rows are all equal, and so are the dummy columns.
-    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents}, known, column_);
+    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents, stride}, known, column_);
 
     Placement placement;
     placement.slots.assign(n_opponents, std::numeric_limits<double>::quiet_NaN());
@@ -65,7 +68,7 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
     for (std::size_t r = 0; r < n; ++r) {
         std::size_t c = column_[r];
         if (c >= n) fail("assignment returned a column outside the matrix");
-        total += a[r * n + c];
+        total += a[r * stride + c];
         // Each opponent column is taken by exactly one row: a home-slot row
         // places the game there, a dummy row leaves it without a slot.
         if (c < n_opponents && r < n_slots) placement.slots[c] = home_slots[r];

@@ -18,7 +18,8 @@ struct Placement {
 
 // The square assignment matrix A of one placement, N = nS + nO: rows are
 // the home slots, then one dummy row per opponent; columns the opponents,
-// then one dummy column per home slot. It lives in per-thread scratch memory.
+// then one dummy column per home slot. It lives in per-thread scratch memory,
+// its rows padded to a multiple of 8 cells.
 // The cost matrix is written straight into its top-left block (see
 // cost_target), with 1e15 for a pairing that is not allowed.
 class HomeGames {
@@ -27,7 +28,7 @@ public:
     HomeGames(std::size_t n_slots, std::size_t n_opponents);
 
     // Where the nS x nO cost matrix goes.
-    CostTarget cost_target() const noexcept { return {a_, n_, kInfeasibleInAssignment}; }
+    CostTarget cost_target() const noexcept { return {a_, stride_, kInfeasibleInAssignment}; }
 
     // Completes A (each opponent may instead stay without a slot at the
     // price `p`, each home slot may stay free at 0.0), finds its least-cost
@@ -39,6 +40,7 @@ public:
 private:
     static constexpr double kInfeasibleInAssignment = 1e15;
     std::size_t n_slots_, n_opponents_, n_;
+    std::size_t stride_;  // of the rows of A: n_ padded for whole-vector scans
     Scratch scratch_;
     double* a_;
     std::size_t* column_;

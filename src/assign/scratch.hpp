@@ -16,7 +16,7 @@ namespace tavelin {
 class Scratch {
 public:
     // Independent buffers for users whose lifetimes overlap.
-    enum Slot { kMatrix, kWork, kCost, kSlotCount };
+    enum Slot { kMatrix, kWork, kCost, kPadded, kSlotCount };
 
     static constexpr std::size_t kAlignment = 64;
     static constexpr std::size_t kRetainedBytes = std::size_t{8} << 20;

@@ -727,12 +727,29 @@ WeightClass random_weights(std::mt19937_64& rng, int kind, std::vector<double>& 
 }
 
 // Runs `w` through every route; counts the ones that differ from `expected`.
+// Each route also gets the same weights in padded rows (the form the
+// routes scan in whole vectors), the padding full of finite junk that must
+// never be chosen.
 int count_route_mismatches(const WeightMatrix& w, WeightClass cls, const Cols& expected) {
+    static std::mt19937_64 junk(31);
+    const double fillers[] = {0.0, -0.0, 1e15, -1e15, 3.0, -2.5, 1e300};
+    const std::size_t stride = padded_stride_for(w.cols) + (junk() % 2) * 8;
+    std::vector<double> padded(w.rows * stride);
+    for (std::size_t r = 0; r < w.rows; ++r) {
+        for (std::size_t j = 0; j < stride; ++j) {
+            padded[r * stride + j] = j < w.cols ? w.cells[r * w.cols + j] : fillers[junk() % std::size(fillers)];
+        }
+    }
+    WeightMatrix wide = w;
+    wide.cells = padded.data();
+    wide.padded_stride = stride;
     int mismatches = 0;
     for (const RouteCase& rc : routes_for(cls)) {
-        Cols col(w.rows, 12345);
-        optimal_assignment_into(w, cls, col.data(), {rc.route, rc.isa});
-        if (col != expected) ++mismatches;
+        for (const WeightMatrix& m : {w, wide}) {
+            Cols col(w.rows, 12345);
+            optimal_assignment_into(m, cls, col.data(), {rc.route, rc.isa});
+            if (col != expected) ++mismatches;
+        }
     }
     return mismatches;
 }
