@@ -82,6 +82,12 @@ struct Pick {
     std::size_t y;  // its column, the lowest among equals; kNone when none
 };
 
+// Where row r of a weight matrix is stored: rows `stride` cells apart, and
+// with shared equal rows every row of the block at its first one.
+inline std::size_t stored_row(std::size_t r, std::size_t equal_rows_from, bool shared) {
+    return shared && r > equal_rows_from ? equal_rows_from : r;
+}
+
 // The weights as the runs read them: rows `stride` cells apart, each
 // readable up to padded_width(cols) cells, the padding cells finite.
 struct PaddedWeights {
@@ -90,8 +96,11 @@ struct PaddedWeights {
     bool negated;
     std::size_t equal_rows_from;
     std::size_t equal_cols_from;
+    bool shared_equal_rows;
 
-    const double* row(std::size_t r) const { return cells + r * stride; }
+    const double* row(std::size_t r) const {
+        return cells + stored_row(r, equal_rows_from, shared_equal_rows) * stride;
+    }
 };
 
 // Working arrays of one call, carved from one block.
@@ -286,12 +295,15 @@ void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size
     if (w.rows == 0) return;
 
     const std::size_t stride = w.padded_stride != 0 ? w.padded_stride : w.cols;
+    auto row_of = [&](std::size_t r) {
+        return w.cells + stored_row(r, w.equal_rows_from, w.shared_equal_rows) * stride;
+    };
     Route route = options.route;
     if (route == Route::automatic) {
         if (known == WeightClass::unknown) {
             known = WeightClass::small_integers;
             for (std::size_t r = 0; r < w.rows && known != WeightClass::unknown; ++r) {
-                const WeightClass row = classify_weights(w.cells + r * stride, w.cols);
+                const WeightClass row = classify_weights(row_of(r), w.cols);
                 if (row != WeightClass::small_integers) known = row;
             }
         }
@@ -304,7 +316,7 @@ void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size
         std::vector<double> weights(w.rows * w.cols);
         for (std::size_t r = 0; r < w.rows; ++r) {
             for (std::size_t j = 0; j < w.cols; ++j) {
-                const double c = w.cells[r * stride + j];
+                const double c = row_of(r)[j];
                 weights[r * w.cols + j] = w.negated ? -c : c;
             }
         }
@@ -315,17 +327,19 @@ void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size
 
     // Rows padded for whole-vector scans: the caller's own, or a copy.
     const std::size_t padded = padded_width(w.cols);
-    PaddedWeights weights{w.cells, w.padded_stride, w.negated, w.equal_rows_from, w.equal_cols_from};
+    PaddedWeights weights{w.cells,           w.padded_stride,   w.negated,
+                          w.equal_rows_from, w.equal_cols_from, w.shared_equal_rows};
     std::optional<Scratch> copy;
     if (w.padded_stride < padded) {  // also when it is 0: rows are contiguous
         copy.emplace(Scratch::kPadded, Carver::bytes<double>(w.rows * padded));
         double* cells = Carver(copy->data()).take<double>(w.rows * padded);
         for (std::size_t r = 0; r < w.rows; ++r) {
-            std::memcpy(cells + r * padded, w.cells + r * w.cols, w.cols * sizeof(double));
+            std::memcpy(cells + r * padded, row_of(r), w.cols * sizeof(double));
             for (std::size_t j = w.cols; j < padded; ++j) cells[r * padded + j] = 0.0;
         }
         weights.cells = cells;
         weights.stride = padded;
+        weights.shared_equal_rows = false;
     }
     Scratch scratch(Scratch::kWork, Work::bytes(w.rows, w.cols));
     Work work(scratch.data(), w.rows, w.cols);

@@ -43,6 +43,9 @@ inline constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
 // can be read up to that width, the cells past cols holding finite values.
 // The fast routes scan whole vectors of columns and copy other matrices
 // into that form first.
+//
+// With `shared_equal_rows` the block of equal rows is stored once: every row
+// from equal_rows_from on is read from row equal_rows_from.
 struct WeightMatrix {
     const double* cells = nullptr;
     std::size_t rows = 0;
@@ -51,6 +54,7 @@ struct WeightMatrix {
     std::size_t equal_rows_from = kNoBlock;
     std::size_t equal_cols_from = kNoBlock;
     std::size_t padded_stride = 0;
+    bool shared_equal_rows = false;
 };
 
 // The row stride of a padded matrix of `cols` columns.

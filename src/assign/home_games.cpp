@@ -15,7 +15,8 @@ std::size_t matrix_bytes(std::size_t n_slots, std::size_t n_opponents) {
     if (n < n_slots || (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 4 / sizeof(double))) {
         throw std::bad_alloc();
     }
-    return Carver::bytes<double>(n * padded_stride_for(n)) + Carver::bytes<std::size_t>(n);
+    // The home-slot rows and one dummy row, which stands for all of them.
+    return Carver::bytes<double>((n_slots + 1) * padded_stride_for(n)) + Carver::bytes<std::size_t>(n);
 }
 
 }  // namespace
@@ -27,7 +28,7 @@ HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
       stride_(padded_stride_for(n_)),
       scratch_(Scratch::kMatrix, matrix_bytes(n_slots, n_opponents)) {
     Carver carve(scratch_.data());
-    a_ = carve.take<double>(n_ * stride_);
+    a_ = carve.take<double>((n_slots_ + 1) * stride_);
     column_ = carve.take<std::size_t>(n_);
 }
 
@@ -44,8 +45,8 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
         double* row = a + i * stride;
         for (std::size_t k = n_opponents; k < stride; ++k) row[k] = 0.0;
     }
-    for (std::size_t i = n_slots; i < n; ++i) {
-        double* row = a + i * stride;
+    {
+        double* row = a + n_slots * stride;  // the dummy row
         for (std::size_t k = 0; k < n_opponents; ++k) row[k] = p;
         for (std::size_t k = n_opponents; k < stride; ++k) row[k] = 0.0;
     }
@@ -59,8 +60,9 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
                                                  : WeightClass::unknown;
     // The assignment maximises -A, read as negated cells, so the weights
     // W = -A are never formed; the total is summed from A itself. The dummy
-    // rows are all equal, and so are the dummy columns.
-    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents, stride}, known, column_);
+    // rows are all equal, so only one is stored, and the dummy columns are
+    // all equal too.
+    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents, stride, true}, known, column_);
 
     Placement placement;
     placement.slots.assign(n_opponents, std::numeric_limits<double>::quiet_NaN());
@@ -68,7 +70,7 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
     for (std::size_t r = 0; r < n; ++r) {
         std::size_t c = column_[r];
         if (c >= n) fail("assignment returned a column outside the matrix");
-        total += a[r * stride + c];
+        total += a[(r < n_slots ? r : n_slots) * stride + c];
         // Each opponent column is taken by exactly one row: a home-slot row
         // places the game there, a dummy row leaves it without a slot.
         if (c < n_opponents && r < n_slots) placement.slots[c] = home_slots[r];

@@ -19,7 +19,8 @@ struct Placement {
 // The square assignment matrix A of one placement, N = nS + nO: rows are
 // the home slots, then one dummy row per opponent; columns the opponents,
 // then one dummy column per home slot. It lives in per-thread scratch memory,
-// its rows padded to a multiple of 8 cells.
+// its rows padded to a multiple of 8 cells; the dummy rows, all equal, are
+// stored as one.
 // The cost matrix is written straight into its top-left block (see
 // cost_target), with 1e15 for a pairing that is not allowed.
 class HomeGames {

@@ -176,6 +176,8 @@ public:
         return wrapping_add((*this)(forward), (*this)(backward));
     }
 
+    std::uint64_t max_gap() const { return max_gap_; }
+
     // The same for a whole-numbered gap: its value is its index.
     std::int64_t at(std::size_t gap) const {
         return gap > max_gap_ ? 0 : table_[gap];
@@ -316,10 +318,13 @@ inline bool whole_slot(double v) {
            v == static_cast<double>(static_cast<std::int64_t>(v));
 }
 
-// A bit per slot in [0, kSlotLimit): every bit is clear outside a use, and
-// a use clears what it set. The builder runs no Python code and calls no
-// other builder, so one set per thread serves every call.
-thread_local std::uint64_t t_slot_words[kSlotWords];
+// A bit per slot in [0, kSlotLimit), slot t at bit t + 64, with clear words
+// around them so that a window of 64 slots on either side of any slot can be
+// read: every bit is clear outside a use, and a use clears what it set. The
+// builder runs no Python code and calls no other builder, so one set per
+// thread serves every call.
+constexpr std::size_t kSlotBias = 64;
+thread_local std::uint64_t t_slot_words[kSlotWords + 3];
 
 // Out of line, so that the compiler takes the thread's address once per set
 // instead of recomputing it (a call into the runtime) at every use.
@@ -342,35 +347,53 @@ public:
     }
 
     void clear() {
-        if (lo_ <= hi_) std::fill(bits_ + lo_ / 64, bits_ + hi_ / 64 + 1, std::uint64_t{0});
+        if (lo_ <= hi_) {
+            std::fill(bits_ + (lo_ + kSlotBias) / 64, bits_ + (hi_ + kSlotBias) / 64 + 1, std::uint64_t{0});
+        }
         lo_ = kSlotLimit;
         hi_ = 0;
     }
 
     bool any() const { return lo_ <= hi_; }
-    bool has(std::size_t v) const { return ((bits_[v / 64] >> (v % 64)) & 1) != 0; }
+    bool has(std::size_t v) const { return bit(v + kSlotBias); }
+
+    // Slots v + 1 ... v + 64: bit k stands for slot v + 1 + k.
+    std::uint64_t after(std::size_t v) const { return window(v + 1 + kSlotBias); }
+    // Slots v - 64 ... v - 1: bit k stands for slot v - 64 + k.
+    std::uint64_t before(std::size_t v) const { return window(v - 64 + kSlotBias); }
 
     // The least used slot above v, if any.
     bool above(std::size_t v, std::size_t& t) const {
         if (!any() || v >= hi_) return false;
-        std::size_t q = (v + 1) / 64;
-        std::uint64_t word = bits_[q] & (~std::uint64_t{0} << ((v + 1) % 64));
+        const std::size_t from = v + 1 + kSlotBias;
+        std::size_t q = from / 64;
+        std::uint64_t word = bits_[q] & (~std::uint64_t{0} << (from % 64));
         while (word == 0) word = bits_[++q];  // ends at hi_
-        t = q * 64 + static_cast<std::size_t>(std::countr_zero(word));
+        t = q * 64 + static_cast<std::size_t>(std::countr_zero(word)) - kSlotBias;
         return true;
     }
 
     // The greatest used slot below v, if any.
     bool below(std::size_t v, std::size_t& t) const {
         if (!any() || v <= lo_) return false;
-        std::size_t q = (v - 1) / 64;
-        std::uint64_t word = bits_[q] & (~std::uint64_t{0} >> (63 - (v - 1) % 64));
+        const std::size_t from = v - 1 + kSlotBias;
+        std::size_t q = from / 64;
+        std::uint64_t word = bits_[q] & (~std::uint64_t{0} >> (63 - from % 64));
         while (word == 0) word = bits_[--q];  // ends at lo_
-        t = q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word));
+        t = q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word)) - kSlotBias;
         return true;
     }
 
 private:
+    bool bit(std::size_t i) const { return ((bits_[i / 64] >> (i % 64)) & 1) != 0; }
+
+    // Bits i ... i + 63 as one word (i + 63 stays inside the set).
+    std::uint64_t window(std::size_t i) const {
+        const std::size_t q = i / 64, r = i % 64;
+        // (x << 1) << (63 - r) is x << (64 - r), and 0 for r == 0.
+        return (bits_[q] >> r) | ((bits_[q + 1] << 1) << (63 - r));
+    }
+
     // Adds `count` elements from `first` on, `stride` bytes apart. The
     // addresses are stepped in wrap-around integer arithmetic, like
     // StridedMatrix::address, and only those of elements are read.
@@ -389,7 +412,8 @@ private:
         if (v == kUnscheduled || v != v) return true;
         if (!whole_slot(v)) return false;
         const auto t = static_cast<std::size_t>(v);
-        bits_[t / 64] |= std::uint64_t{1} << (t % 64);
+        const std::size_t i = t + kSlotBias;
+        bits_[i / 64] |= std::uint64_t{1} << (i % 64);
         if (t < lo_) lo_ = t;
         if (t > hi_) hi_ = t;
         return true;
@@ -406,19 +430,42 @@ struct SlotVerdict {
     std::int64_t penalty;
 };
 
+// Whole gaps below 2^16: gap + 1.0 is exact, and so is the closeness test.
+inline bool close_gap(std::size_t gap, double r_max) { return r_max > static_cast<double>(gap) + 1.0; }
+
+// Any closeness bound and penalty table: the nearest used slots are found by
+// scanning the set.
 inline SlotVerdict judge(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
     if (!used.any()) return {false, 0};
     if (used.has(v)) return {true, 0};
     std::int64_t sum = 0;
     std::size_t t;
-    // Whole gaps below 2^16: gap + 1.0 is exact, and so is the test.
     if (used.above(v, t)) {
-        if (r_max > static_cast<double>(t - v) + 1.0) return {true, 0};
+        if (close_gap(t - v, r_max)) return {true, 0};
         sum = penalty.at(t - v);
     }
     if (used.below(v, t)) {
-        if (r_max > static_cast<double>(v - t) + 1.0) return {true, 0};
+        if (close_gap(v - t, r_max)) return {true, 0};
         sum = wrapping_add(sum, penalty.at(v - t));
+    }
+    return {false, sum};
+}
+
+// The same when only gaps up to 64 matter (r_max <= 65.0, max_gap < 64): a
+// used slot further away is not close and its gap costs nothing, so the 64
+// slots on either side of v decide, read as one word each.
+inline SlotVerdict judge_near(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
+    if (used.has(v)) return {true, 0};
+    std::int64_t sum = 0;
+    if (const std::uint64_t up = used.after(v); up != 0) {
+        const auto gap = static_cast<std::size_t>(std::countr_zero(up)) + 1;
+        if (close_gap(gap, r_max)) return {true, 0};
+        sum = penalty.at(gap);
+    }
+    if (const std::uint64_t down = used.before(v); down != 0) {
+        const auto gap = static_cast<std::size_t>(std::countl_zero(down)) + 1;
+        if (close_gap(gap, r_max)) return {true, 0};
+        sum = wrapping_add(sum, penalty.at(gap));
     }
     return {false, sum};
 }
@@ -483,6 +530,7 @@ bool write_whole(const StridedMatrix& x, std::uint64_t a, std::span<const double
         }
     }
 
+    const bool near_only = r_max <= 65.0 && penalty.max_gap() < 64;
     UsedSlots used;
     std::vector<double> away;  // only for opponents outside the bit set
     for (std::size_t k = 0; k < O.size(); ++k) {
@@ -506,7 +554,8 @@ bool write_whole(const StridedMatrix& x, std::uint64_t a, std::span<const double
                 out.cost(cell, 0);
                 continue;
             }
-            const SlotVerdict verdict = judge(used, row.v, r_max, penalty);
+            const SlotVerdict verdict =
+                near_only ? judge_near(used, row.v, r_max, penalty) : judge(used, row.v, r_max, penalty);
             if (verdict.blocked) {
                 out.infeasible(cell);
             } else {

@@ -743,9 +743,21 @@ int count_route_mismatches(const WeightMatrix& w, WeightClass cls, const Cols& e
     WeightMatrix wide = w;
     wide.cells = padded.data();
     wide.padded_stride = stride;
+    // The block of equal rows stored once, after junk rows that must not be
+    // read, in padded rows and in contiguous ones.
+    std::vector<double> junk_rows;
+    WeightMatrix shared = w, shared_wide = wide;
+    if (w.equal_rows_from < w.rows) {
+        const std::size_t kept = w.equal_rows_from + 1;
+        junk_rows.assign(padded.begin(), padded.begin() + static_cast<std::ptrdiff_t>(kept * stride));
+        junk_rows.resize(w.rows * stride, std::numeric_limits<double>::quiet_NaN());
+        shared_wide.cells = junk_rows.data();
+        shared_wide.shared_equal_rows = true;
+        shared.shared_equal_rows = true;  // rows stored as they are: the block's rows just repeat
+    }
     int mismatches = 0;
     for (const RouteCase& rc : routes_for(cls)) {
-        for (const WeightMatrix& m : {w, wide}) {
+        for (const WeightMatrix& m : {w, wide, shared, shared_wide}) {
             Cols col(w.rows, 12345);
             optimal_assignment_into(m, cls, col.data(), {rc.route, rc.isa});
             if (col != expected) ++mismatches;
