@@ -119,13 +119,15 @@ struct Work {
     std::uint64_t* in_tree; // words: tree columns (small-integer route)
     std::uint64_t* zero;    // words: columns outside the tree with slack 0
     std::uint8_t* row_state;   // nr: kCurrent, kInTree or kStale (small-integer route)
+    double* block_weight;      // nr: each row's weight in the equal columns (small-integer route)
 
     static std::size_t bytes(std::size_t nr, std::size_t nc) {
         const std::size_t words = (nc + 63) / 64;
         return Carver::bytes<double>(nr) + 4 * Carver::bytes<double>(padded_width(nc)) +
                2 * Carver::bytes<std::size_t>(nc) + Carver::bytes<std::size_t>(nr) +
                Carver::bytes<std::size_t>(nc) + Carver::bytes<std::uint64_t>(nr * words) +
-               2 * Carver::bytes<std::uint64_t>(words) + Carver::bytes<std::uint8_t>(nr);
+               2 * Carver::bytes<std::uint64_t>(words) + Carver::bytes<std::uint8_t>(nr) +
+               Carver::bytes<double>(nr);
     }
 
     Work(std::byte* block, std::size_t rows, std::size_t cols)
@@ -144,13 +146,16 @@ struct Work {
         in_tree = carve.take<std::uint64_t>(words);
         zero = carve.take<std::uint64_t>(words);
         row_state = carve.take<std::uint8_t>(nr);
+        block_weight = carve.take<double>(nr);
     }
 };
 
 // Whether a row's tight set is up to date: kCurrent and kInTree rows have
 // theirs (a row in the current tree is treated apart at a shift), a kStale
-// row's must be computed again before use.
-enum : std::uint8_t { kCurrent, kInTree, kStale };
+// row's must be computed again before use. A kShadowed row is in the tree
+// but adds nothing to it (see run_small_integers); its set is left as it was
+// and counts as stale afterwards.
+enum : std::uint8_t { kCurrent, kInTree, kStale, kShadowed };
 
 // The block of equal columns at the right edge of W (see WeightMatrix).
 //
