@@ -21,8 +21,8 @@ from hypothesis import strategies as st
 
 import tavelin
 from support import INFEASIBLE, empty_x
-from fuzz_objects import (SCENE, HookError, Panic, constructor_arguments, forbidden_lists,
-                          home_slot_lists, matrix_arguments, plain_slot, team_indices,
+from fuzz_objects import (HOOK_CLASSES, SCENE, HookError, HookSequence, Panic, constructor_arguments,
+                          forbidden_lists, home_slot_lists, matrix_arguments, plain_slot, team_indices,
                           valid_constructor_arguments)
 
 QUIET_NAN = 0x7FF8000000000000
@@ -275,3 +275,48 @@ def test_solve_total_is_its_placement_and_the_optimum(n, data):
         used.append(candidates[0])
         placed_cost += A[candidates[0], k]
     assert placed_cost == total
+
+
+SIZE_CHANGES = ["dict add", "dict delete", "dict clear"]
+SAME_SIZE = ["dict replace values", "dict delete and add"]
+
+
+@given(which=st.sampled_from(["sets_home", "sets_forbidden", "penalties"]),
+       entries=st.dictionaries(st.integers(0, 6), st.lists(st.integers(-1, 12), max_size=4),
+                               min_size=1, max_size=5),
+       where=st.sampled_from(["key", "value", "length"]), at=st.integers(0, 4),
+       action=st.sampled_from(SIZE_CHANGES + SAME_SIZE))
+def test_dictionary_changed_while_read(which, entries, where, at, action):
+    """Caller code that changes the dictionary being read, from a key, a
+    value or a length: a change of size is always noticed before the next
+    entry is taken; entries replaced in place are read as they now are."""
+    keys = list(entries)
+    target = keys[at % len(keys)]
+    values = {k: [float(s) for s in v] if which == "sets_home" else list(v) for k, v in entries.items()}
+    if which == "penalties":
+        values = {k: len(v) for k, v in values.items()}
+    hooked_value = values[target]
+    if where == "value":
+        kind = "float" if which == "sets_home" else "index"
+        if which == "penalties":
+            hooked_value = HOOK_CLASSES["index"]("index", hooked_value, action, None)
+        else:
+            hooked_value = [*hooked_value, HOOK_CLASSES[kind](kind, 1.0 if kind == "float" else 1, action, None)]
+    elif where == "length" and which != "penalties":
+        hooked_value = HookSequence(hooked_value, action, None, None, None)
+    d = {}
+    for k, v in values.items():
+        if k == target and where == "key":
+            d[HOOK_CLASSES["index"]("index", k, action, None)] = v
+        else:
+            d[k] = hooked_value if k == target else v
+    args = {"sets_home": {}, "sets_forbidden": {}, "m": 0, "p": 1, "r_max": 2, "penalties": {}}
+    args[which] = d
+    SCENE.reset(dicts=[d])
+    t, exc = call(lambda: tavelin.Tavelin(**args), label="Tavelin()")
+    hook_ran = not (where == "length" and which == "penalties")
+    if action in SIZE_CHANGES and hook_ran:
+        assert type(exc) is Panic and exc.args == ("dictionary changed size during iteration",)
+    elif exc is not None:
+        assert type(exc) is TypeError or (
+            type(exc) is Panic and exc.args == ("dictionary keys changed during iteration",))
