@@ -455,6 +455,7 @@ inline SlotVerdict judge(const UsedSlots& used, std::size_t v, double r_max, con
 // used slot further away is not close and its gap costs nothing, so the 64
 // slots on either side of v decide, read as one word each.
 inline SlotVerdict judge_near(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
+    if (!used.any()) return {false, 0};
     if (used.has(v)) return {true, 0};
     std::int64_t sum = 0;
     if (const std::uint64_t up = used.after(v); up != 0) {
