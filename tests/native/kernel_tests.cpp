@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "assign/assignment.hpp"
+#include "assign/home_games.hpp"
 #include "cost/cost_matrix.hpp"
 #include "cost/numeric.hpp"
 #include "cost/team_slots.hpp"
@@ -555,6 +556,76 @@ void test_assignment_in_placement() {
     CHECK(empty.first.empty() && same_bits(empty.second, -0.0));
 }
 
+// Placing through HomeGames (the assignment matrix in scratch memory, padded
+// rows, one stored dummy row, costs written through its target) against the
+// placement done by hand with the reference routine: the same slot for every
+// opponent and the same total, bit for bit, for costs of every kind.
+void test_home_games_against_reference() {
+    std::mt19937_64 rng(606);
+    const double ps[] = {0.0, 5.0, -3.0, 0.5, 1e15, 2e15, 40.0};
+    int mismatches = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t nS = rng() % 13, nO = rng() % 13, N = nS + nO;
+        const double p = ps[rng() % std::size(ps)];
+        std::vector<double> S(nS), K(nS * nO);
+        for (std::size_t i = 0; i < nS; ++i) S[i] = static_cast<double>(rng() % 40);
+        std::uint64_t largest = 0;
+        for (double& k : K) {
+            const std::uint64_t kind = rng() % 10;
+            k = kind < 3 ? F : kind < 5 ? 0.0 : kind == 5 && round % 7 == 0 ? 0x1p51 : static_cast<double>(rng() % 9);
+            if (k != F) largest = std::max(largest, static_cast<std::uint64_t>(k));
+        }
+
+        HomeGames games(nS, nO);
+        const CostTarget target = games.cost_target();
+        for (std::size_t i = 0; i < nS; ++i) {
+            for (std::size_t k = 0; k < nO; ++k) {
+                const double c = K[i * nO + k];
+                target.cells[i * target.row_stride + k] = c == F ? target.infeasible : c;
+            }
+        }
+        const Placement got = games.place(S, p, largest);
+
+        std::vector<double> A(N * N, 0.0), W(N * N);
+        for (std::size_t r = 0; r < N; ++r)
+            for (std::size_t k = 0; k < nO; ++k) A[r * N + k] = r < nS ? (K[r * nO + k] == F ? 1e15 : K[r * nO + k]) : p;
+        for (std::size_t i = 0; i < N * N; ++i) W[i] = -A[i];
+        const Cols col = tavelin::reference_assignment(W.data(), N, N);
+        std::vector<double> slots(nO, kNaN);
+        double total = -0.0;
+        for (std::size_t r = 0; r < N; ++r) {
+            total += A[r * N + col[r]];
+            if (col[r] < nO && r < nS) slots[col[r]] = S[r];
+        }
+        if (!same_bits(got.slots, slots) || !same_bits(got.total, total)) ++mismatches;
+    }
+    CHECK(mismatches == 0);
+}
+
+// A feasible cost equal to the marker 9999999.0 cannot be told from it: the
+// target's infeasible value is written for it too, and it still counts
+// towards the largest cost.
+void test_cost_equal_to_marker() {
+    // Only team 1 plays, in slot 1 (its diagonal entry, so team 0 does not).
+    const Dense x = dense(2, 2, {U, U, U, 1.0});
+    const std::vector<std::int64_t> penalties = {0, 0, 0, 9999999, 4};
+    const ForbiddenSlots none;
+    const ForbiddenIndex index(none);
+    std::vector<double> out(2, 0.0);
+    // Slot 4 is 3 after team 1's game (9999999), slot 5 is 4 after it (4).
+    const std::vector<double> S = {4.0, 5.0};
+    const std::vector<std::uint64_t> O = {1};
+    const std::uint64_t largest =
+        write_cost_matrix(x.view(), 0, S, O, 0.0, 2.0, none, index, penalties, 4, CostTarget{out.data(), 1, 1e15});
+    CHECK(same_bits(out[0], 1e15) && same_bits(out[1], 4.0));
+    CHECK(largest == 9999999);
+    // The same through the plain rules: a fractional home slot leaves the bit sets.
+    const std::vector<double> S2 = {4.0, 5.0, 7.5};
+    std::vector<double> out2(3, 0.0);
+    write_cost_matrix(x.view(), 0, S2, O, 0.0, 2.0, none, index, penalties, 4, CostTarget{out2.data(), 1, 1e15});
+    CHECK(same_bits(out2[0], 1e15) && same_bits(out2[1], 4.0) && same_bits(out2[2], 0.0));
+}
+
 // The algorithm exactly as written: separate pick, shift and update passes
 // and x = y = 0 before the scan. The kernel folds the passes; both must make
 // the same choices among equal optima.
@@ -887,6 +958,8 @@ int main() {
         {"forbidden index", test_forbidden_index},
         {"assignment examples", test_assignment_examples},
         {"assignment in placement", test_assignment_in_placement},
+        {"home games against reference", test_home_games_against_reference},
+        {"cost equal to the marker", test_cost_equal_to_marker},
         {"assignment random", test_assignment_random},
         {"assignment bad weights end", test_assignment_bad_weights_end},
         {"weight classes", test_weight_classes},
