@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "assign/scratch.hpp"
@@ -330,10 +331,58 @@ thread_local std::uint64_t t_slot_words[kSlotWords + 3];
 // instead of recomputing it (a call into the runtime) at every use.
 [[gnu::noinline]] std::uint64_t* thread_slot_words() noexcept { return t_slot_words; }
 
+// The used slots of one team as a bit set, slot t at bit t + kSlotBias, with
+// clear words around them (at least one below and two above the highest
+// slot), so that a window of 64 slots on either side of any slot can be read.
+struct SlotSet {
+    const std::uint64_t* bits = nullptr;
+    std::size_t lo = kSlotLimit, hi = 0;  // least and greatest slot; lo > hi: none
+
+    bool any() const { return lo <= hi; }
+    bool has(std::size_t v) const { return bit(v + kSlotBias); }
+
+    // Slots v + 1 ... v + 64: bit k stands for slot v + 1 + k.
+    std::uint64_t after(std::size_t v) const { return window(v + 1 + kSlotBias); }
+    // Slots v - 64 ... v - 1: bit k stands for slot v - 64 + k.
+    std::uint64_t before(std::size_t v) const { return window(v - 64 + kSlotBias); }
+
+    // The least used slot above v, if any.
+    bool above(std::size_t v, std::size_t& t) const {
+        if (!any() || v >= hi) return false;
+        const std::size_t from = v + 1 + kSlotBias;
+        std::size_t q = from / 64;
+        std::uint64_t word = bits[q] & (~std::uint64_t{0} << (from % 64));
+        while (word == 0) word = bits[++q];  // ends at hi
+        t = q * 64 + static_cast<std::size_t>(std::countr_zero(word)) - kSlotBias;
+        return true;
+    }
+
+    // The greatest used slot below v, if any.
+    bool below(std::size_t v, std::size_t& t) const {
+        if (!any() || v <= lo) return false;
+        const std::size_t from = v - 1 + kSlotBias;
+        std::size_t q = from / 64;
+        std::uint64_t word = bits[q] & (~std::uint64_t{0} >> (63 - from % 64));
+        while (word == 0) word = bits[--q];  // ends at lo
+        t = q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word)) - kSlotBias;
+        return true;
+    }
+
+private:
+    bool bit(std::size_t i) const { return ((bits[i / 64] >> (i % 64)) & 1) != 0; }
+
+    // Bits i ... i + 63 as one word.
+    std::uint64_t window(std::size_t i) const {
+        const std::size_t q = i / 64, r = i % 64;
+        // (x << 1) << (63 - r) is x << (64 - r), and 0 for r == 0.
+        return (bits[q] >> r) | ((bits[q + 1] << 1) << (63 - r));
+    }
+};
+
 // The used slots of one team as marks in the thread's bit set.
 class UsedSlots {
 public:
-    UsedSlots() : bits_(thread_slot_words()) {}
+    UsedSlots() : bits_(thread_slot_words()) { set_.bits = bits_; }
     UsedSlots(const UsedSlots&) = delete;
     UsedSlots& operator=(const UsedSlots&) = delete;
     ~UsedSlots() { clear(); }
@@ -347,53 +396,16 @@ public:
     }
 
     void clear() {
-        if (lo_ <= hi_) {
-            std::fill(bits_ + (lo_ + kSlotBias) / 64, bits_ + (hi_ + kSlotBias) / 64 + 1, std::uint64_t{0});
+        if (set_.any()) {
+            std::fill(bits_ + (set_.lo + kSlotBias) / 64, bits_ + (set_.hi + kSlotBias) / 64 + 1, std::uint64_t{0});
         }
-        lo_ = kSlotLimit;
-        hi_ = 0;
+        set_.lo = kSlotLimit;
+        set_.hi = 0;
     }
 
-    bool any() const { return lo_ <= hi_; }
-    bool has(std::size_t v) const { return bit(v + kSlotBias); }
-
-    // Slots v + 1 ... v + 64: bit k stands for slot v + 1 + k.
-    std::uint64_t after(std::size_t v) const { return window(v + 1 + kSlotBias); }
-    // Slots v - 64 ... v - 1: bit k stands for slot v - 64 + k.
-    std::uint64_t before(std::size_t v) const { return window(v - 64 + kSlotBias); }
-
-    // The least used slot above v, if any.
-    bool above(std::size_t v, std::size_t& t) const {
-        if (!any() || v >= hi_) return false;
-        const std::size_t from = v + 1 + kSlotBias;
-        std::size_t q = from / 64;
-        std::uint64_t word = bits_[q] & (~std::uint64_t{0} << (from % 64));
-        while (word == 0) word = bits_[++q];  // ends at hi_
-        t = q * 64 + static_cast<std::size_t>(std::countr_zero(word)) - kSlotBias;
-        return true;
-    }
-
-    // The greatest used slot below v, if any.
-    bool below(std::size_t v, std::size_t& t) const {
-        if (!any() || v <= lo_) return false;
-        const std::size_t from = v - 1 + kSlotBias;
-        std::size_t q = from / 64;
-        std::uint64_t word = bits_[q] & (~std::uint64_t{0} >> (63 - from % 64));
-        while (word == 0) word = bits_[--q];  // ends at lo_
-        t = q * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word)) - kSlotBias;
-        return true;
-    }
+    const SlotSet& set() const { return set_; }
 
 private:
-    bool bit(std::size_t i) const { return ((bits_[i / 64] >> (i % 64)) & 1) != 0; }
-
-    // Bits i ... i + 63 as one word (i + 63 stays inside the set).
-    std::uint64_t window(std::size_t i) const {
-        const std::size_t q = i / 64, r = i % 64;
-        // (x << 1) << (63 - r) is x << (64 - r), and 0 for r == 0.
-        return (bits_[q] >> r) | ((bits_[q + 1] << 1) << (63 - r));
-    }
-
     // Adds `count` elements from `first` on, `stride` bytes apart. The
     // addresses are stepped in wrap-around integer arithmetic, like
     // StridedMatrix::address, and only those of elements are read.
@@ -414,13 +426,96 @@ private:
         const auto t = static_cast<std::size_t>(v);
         const std::size_t i = t + kSlotBias;
         bits_[i / 64] |= std::uint64_t{1} << (i % 64);
-        if (t < lo_) lo_ = t;
-        if (t > hi_) hi_ = t;
+        if (t < set_.lo) set_.lo = t;
+        if (t > set_.hi) set_.hi = t;
         return true;
     }
 
     std::uint64_t* bits_;
-    std::size_t lo_ = kSlotLimit, hi_ = 0;
+    SlotSet set_;
+};
+
+// The used slots of every team of a square X, read in one pass over X:
+// element [i][j] is a slot of team i (its row) and of team j (its column).
+// Each team gets a bit set over the slots [0, limit), limit being the largest
+// home slot rounded up plus some room; a team with a used slot outside
+// that range or not whole is left to the per-team path (fits(t) false).
+class TeamSlotTable {
+public:
+    // Room above the largest home slot for used slots beyond it.
+    static constexpr std::size_t kRoom = 256;
+    // Past this many words in all, the per-team path is used instead.
+    static constexpr std::size_t kMaxWords = std::size_t{1} << 16;
+
+    // Below this many teams reading each team's row and column costs less
+    // than setting the table up.
+    static constexpr std::size_t kMinTeams = 12;
+
+    // The words per team, 0 when the table is not worth it or too large.
+    static std::size_t words_for(std::size_t teams, double largest_home_slot) {
+        const std::size_t limit = (static_cast<std::size_t>(largest_home_slot) / 64 + 1) * 64 + kRoom;
+        const std::size_t words = limit / 64 + 3;  // a clear word below, two above
+        return teams >= kMinTeams && words <= kMaxWords / teams ? words : 0;
+    }
+
+    static std::size_t bytes(std::size_t teams, std::size_t words) {
+        return Carver::bytes<std::uint64_t>(teams * words) + 2 * Carver::bytes<std::size_t>(teams) +
+               Carver::bytes<std::uint8_t>(teams);
+    }
+
+    // `x` is square with `teams` rows; `words` from words_for.
+    TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::byte* block)
+        : words_(words), limit_((words - 3) * 64) {
+        Carver carve(block);
+        bits_ = carve.take<std::uint64_t>(teams * words);
+        lo_ = carve.take<std::size_t>(teams);
+        hi_ = carve.take<std::size_t>(teams);
+        fits_ = carve.take<std::uint8_t>(teams);
+        std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
+        std::fill(lo_, lo_ + teams, kSlotLimit);
+        std::fill(hi_, hi_ + teams, std::size_t{0});
+        std::fill(fits_, fits_ + teams, std::uint8_t{1});
+        for (std::size_t i = 0; i < teams; ++i) {
+            auto address = reinterpret_cast<std::uintptr_t>(x.address(i, 0));
+            const auto step = static_cast<std::uintptr_t>(x.col_stride);
+            for (std::size_t j = 0; j < teams; ++j, address += step) {
+                double v;
+                std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
+                if (v == kUnscheduled || v != v) continue;
+                if (!(v >= 0.0 && v < static_cast<double>(limit_)) ||
+                    v != static_cast<double>(static_cast<std::int64_t>(v))) {
+                    fits_[i] = fits_[j] = 0;
+                    continue;
+                }
+                const auto t = static_cast<std::size_t>(v);
+                mark(i, t);
+                mark(j, t);
+            }
+        }
+    }
+
+    bool fits(std::size_t t) const { return fits_[t] != 0; }
+    SlotSet set(std::size_t t) const {
+        SlotSet s;
+        s.bits = bits_ + t * words_;
+        s.lo = lo_[t];
+        s.hi = hi_[t];
+        return s;
+    }
+
+private:
+    void mark(std::size_t team, std::size_t t) {
+        const std::size_t i = t + kSlotBias;
+        bits_[team * words_ + i / 64] |= std::uint64_t{1} << (i % 64);
+        if (t < lo_[team]) lo_[team] = t;
+        if (t > hi_[team]) hi_[team] = t;
+    }
+
+    std::size_t words_, limit_;
+    std::uint64_t* bits_;
+    std::size_t* lo_;
+    std::size_t* hi_;
+    std::uint8_t* fits_;
 };
 
 // What the used slots of one team mean for whole slot v: whether one of
@@ -435,7 +530,7 @@ inline bool close_gap(std::size_t gap, double r_max) { return r_max > static_cas
 
 // Any closeness bound and penalty table: the nearest used slots are found by
 // scanning the set.
-inline SlotVerdict judge(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
+inline SlotVerdict judge(const SlotSet& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
     if (!used.any()) return {false, 0};
     if (used.has(v)) return {true, 0};
     std::int64_t sum = 0;
@@ -454,7 +549,7 @@ inline SlotVerdict judge(const UsedSlots& used, std::size_t v, double r_max, con
 // The same when only gaps up to 64 matter (r_max <= 65.0, max_gap < 64): a
 // used slot further away is not close and its gap costs nothing, so the 64
 // slots on either side of v decide, read as one word each.
-inline SlotVerdict judge_near(const UsedSlots& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
+inline SlotVerdict judge_near(const SlotSet& used, std::size_t v, double r_max, const PenaltyTable& penalty) {
     if (!used.any()) return {false, 0};
     if (used.has(v)) return {true, 0};
     std::int64_t sum = 0;
@@ -514,32 +609,54 @@ bool write_whole(const StridedMatrix& x, std::uint64_t a, std::span<const double
                  double m, double r_max, const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
                  const PenaltyTable& penalty, CellWriter& out) {
     const std::size_t n_slots = S.size();
-    Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots));
-    WholeRow* const rows = Carver(scratch.data()).take<WholeRow>(n_slots);
-    {
-        UsedSlots home;
-        if (!home.mark(x, static_cast<std::size_t>(a))) return false;
-        for (std::size_t i = 0; i < n_slots; ++i) {
-            const double s = S[i];
-            if (s != s) {
-                rows[i] = {s, 0, 0, 0, false, false};
-                continue;
-            }
-            const auto v = static_cast<std::size_t>(s);
-            const SlotVerdict verdict = judge(home, v, r_max, penalty);
-            rows[i] = {s, v, static_cast<std::int64_t>(v), verdict.penalty, verdict.blocked, true};
+    // With a square X whose slots are small, every team's used slots come
+    // from one pass over X (table); otherwise each team's row and column are
+    // read into the thread's bit set when its turn comes.
+    double largest_home = 0.0;
+    for (const double s : S) largest_home = s > largest_home ? s : largest_home;  // NaN is skipped
+    const std::size_t teams = x.rows == x.cols ? x.rows : 0;
+    const std::size_t table_words = TeamSlotTable::words_for(teams, largest_home);
+    const std::size_t table_bytes = table_words != 0 ? TeamSlotTable::bytes(teams, table_words) : 0;
+    Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots) + table_bytes);
+    Carver carve(scratch.data());
+    WholeRow* const rows = carve.take<WholeRow>(n_slots);
+    std::optional<TeamSlotTable> table;
+    if (table_words != 0) table.emplace(x, teams, table_words, carve.take<std::byte>(table_bytes));
+
+    UsedSlots used;
+    // The used slots of team t; false when they do not fit the bit sets.
+    auto slots_of = [&](std::size_t t, SlotSet& set) {
+        if (table && table->fits(t)) {
+            set = table->set(t);
+            return true;
         }
+        const bool fits = used.mark(x, t);
+        set = used.set();
+        return fits;
+    };
+
+    SlotSet home;
+    if (!slots_of(static_cast<std::size_t>(a), home)) return false;
+    for (std::size_t i = 0; i < n_slots; ++i) {
+        const double s = S[i];
+        if (s != s) {
+            rows[i] = {s, 0, 0, 0, false, false};
+            continue;
+        }
+        const auto v = static_cast<std::size_t>(s);
+        const SlotVerdict verdict = judge(home, v, r_max, penalty);
+        rows[i] = {s, v, static_cast<std::int64_t>(v), verdict.penalty, verdict.blocked, true};
     }
 
     const bool near_only = r_max <= 65.0 && penalty.max_gap() < 64;
-    UsedSlots used;
-    std::vector<double> away;  // only for opponents outside the bit set
+    std::vector<double> away;  // only for opponents outside the bit sets
     for (std::size_t k = 0; k < O.size(); ++k) {
         const std::uint64_t g = O[k];
         const ForbiddenIndex::Team forbidden = index.team(g, sets_forbidden);
         // The slot in which g hosts a; 9999.0 (no slot yet) is used as it is.
         const double reverse = x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a));
-        if (!used.mark(x, static_cast<std::size_t>(g))) {
+        SlotSet set;
+        if (!slots_of(static_cast<std::size_t>(g), set)) {
             used.clear();
             write_plain_column(x, g, {rows, n_slots}, reverse, m, r_max, forbidden, penalty, k, away, out);
             continue;
@@ -556,7 +673,7 @@ bool write_whole(const StridedMatrix& x, std::uint64_t a, std::span<const double
                 continue;
             }
             const SlotVerdict verdict =
-                near_only ? judge_near(used, row.v, r_max, penalty) : judge(used, row.v, r_max, penalty);
+                near_only ? judge_near(set, row.v, r_max, penalty) : judge(set, row.v, r_max, penalty);
             if (verdict.blocked) {
                 out.infeasible(cell);
             } else {
