@@ -237,14 +237,20 @@ _CONSTRAINT_GROUPS = {
 }
 
 
-def parse_instance(text: str | bytes, source: str = "<instance>", name: str | None = None) -> Instance:
-    """Reads a RobinX instance from the document ``text``."""
+def _parse_document(text: str | bytes, source: str, tag: str, what: str) -> ET.Element:
+    """The root element of a RobinX document, which must be <tag>."""
     try:
         root = ET.fromstring(text)
     except ET.ParseError as exc:
         raise RobinXError(f"{source}: not well-formed XML: {exc}") from None
-    if root.tag != "Instance":
-        raise _fail(source, root, "is not a RobinX instance (root must be <Instance>)")
+    if root.tag != tag:
+        raise _fail(source, root, f"is not a RobinX {what} (root must be <{tag}>)")
+    return root
+
+
+def parse_instance(text: str | bytes, source: str = "<instance>", name: str | None = None) -> Instance:
+    """Reads a RobinX instance from the document ``text``."""
+    root = _parse_document(text, source, "Instance", "instance")
 
     found = root.findtext("MetaData/InstanceName")
     name = (found or "").strip() or name or "instance"
@@ -359,12 +365,7 @@ def write_solution(path: str | os.PathLike, instance: Instance, x: np.ndarray,
 
 def parse_solution(text: str | bytes, instance: Instance, source: str = "<solution>") -> np.ndarray:
     """The schedule matrix of a RobinX solution document (9999.0 for games it omits)."""
-    try:
-        root = ET.fromstring(text)
-    except ET.ParseError as exc:
-        raise RobinXError(f"{source}: not well-formed XML: {exc}") from None
-    if root.tag != "Solution":
-        raise _fail(source, root, "is not a RobinX solution (root must be <Solution>)")
+    root = _parse_document(text, source, "Solution", "solution")
     n, slots = instance.n_teams, instance.n_slots
     x = np.full((n, n), UNSCHEDULED)
     for match in root.iterfind("Games/ScheduledMatch"):
