@@ -53,12 +53,6 @@ void raise_panic(PyObject* text) noexcept {
     throw PythonError{};
 }
 
-PyObject* panic_exception_type() {
-    PyObject* type = ensure_panic_type();
-    if (type == nullptr) throw_python_error();
-    return type;
-}
-
 bool is_panic_exception(PyObject* exception) noexcept {
     return g_panic_type != nullptr &&
            PyObject_TypeCheck(exception, reinterpret_cast<PyTypeObject*>(g_panic_type));

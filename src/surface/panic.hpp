@@ -15,11 +15,6 @@
 
 namespace tavelin {
 
-// The class PanicException (module "velstra_runtime"), derived from
-// BaseException, created once per process on first use. Throws PythonError
-// if it cannot be created.
-PyObject* panic_exception_type();
-
 // Whether `exception` is an instance of the internal-error exception.
 bool is_panic_exception(PyObject* exception) noexcept;
 
