@@ -18,7 +18,7 @@ from evaluate import evaluate  # noqa: E402
 from robinx import read_instance  # noqa: E402
 from scheduler import Search  # noqa: E402
 
-DEFAULT_DIR = Path(__file__).resolve().parents[2] / "shared" / "robinx"
+DEFAULT_DIR = Path(__file__).resolve().parent / "instances"
 HEADER = ("| instance | infeasibility (lower bound) | objective | best recorded | time limit (s) "
           "| best found after (s) | solve calls/s | seed |\n"
           "|---|---|---|---|---|---|---|---|")

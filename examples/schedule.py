@@ -1,7 +1,7 @@
 """Schedule a time-relaxed double round robin with tavelin.
 
     python examples/schedule.py                          # a generated league
-    python examples/schedule.py ../shared/robinx/IF1.xml --time-limit 60 --output IF1-solution.xml
+    python examples/schedule.py examples/instances/IF1.xml --time-limit 60 --output IF1-solution.xml
 
 Reads a RobinX instance (or generates a league of the same shape when no path
 is given), searches for a timetable within the time limit, and prints a

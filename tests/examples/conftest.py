@@ -7,12 +7,10 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "examples"))
 
-# The real league instances live beside the project, never inside it.
-ROBINX = ROOT.parent / "shared" / "robinx"
+# The ten real league instances shipped with the examples.
+ROBINX = ROOT / "examples" / "instances"
 
 
 @pytest.fixture
 def robinx_dir():
-    if not (ROBINX / "IF1.xml").is_file():
-        pytest.skip(f"RobinX instances not found in {ROBINX}")
     return ROBINX
