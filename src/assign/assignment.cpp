@@ -48,14 +48,19 @@
 // gives up and the general route runs instead.
 //
 // Each route is compiled once per instruction set (assignment_runs.inc,
-// included below for SSE2, AVX2 and AVX-512), with its kernels inlined; the
+// included below after a lanes file: scalar everywhere; SSE2, AVX2 and
+// AVX-512 on x86-64; NEON on aarch64), with its kernels inlined; the
 // instruction set is chosen once per call. Every scan covers whole vectors:
 // the weights are read from rows padded to a multiple of 8 columns (the
 // caller's own padding, or a padded copy) and the per-column arrays are
 // padded alike, with padding columns that can never be picked.
 #include "assign/assignment.hpp"
 
+#include "assign/platform.hpp"
+
+#if TAVELIN_X86_ROUTES
 #include <immintrin.h>
+#endif
 
 #include <bit>
 #include <cmath>
@@ -221,44 +226,74 @@ std::size_t match_equal_rows(Work& s, EqualColumns& equal, std::size_t* row_matc
 
 inline void set_bit(std::uint64_t* bits, std::size_t j) { bits[j / 64] |= std::uint64_t{1} << (j % 64); }
 
-// ------------------------------------------------ one copy per instruction set
+// ------------------------------------------------------- one copy per route
 
-namespace portable {
+namespace scalar {
+#include "assign/lanes_scalar.inc"
+#include "assign/assignment_runs.inc"
+}  // namespace scalar
+
+#if TAVELIN_X86_ROUTES
+// SSE2 is part of every x86-64 processor: no target region.
+namespace sse2 {
 #define TAVELIN_LANES 2
+#include "assign/lanes_x86.inc"
 #include "assign/assignment_runs.inc"
 #undef TAVELIN_LANES
-}  // namespace portable
+}  // namespace sse2
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+TAVELIN_TARGET_REGION("avx2")
 namespace avx2 {
 #define TAVELIN_LANES 4
+#include "assign/lanes_x86.inc"
 #include "assign/assignment_runs.inc"
 #undef TAVELIN_LANES
 }  // namespace avx2
-#pragma GCC pop_options
+TAVELIN_END_TARGET_REGION
 
-#pragma GCC push_options
-#pragma GCC target("avx512f")
+TAVELIN_TARGET_REGION("avx512f")
 namespace avx512 {
 #define TAVELIN_LANES 8
+#include "assign/lanes_x86.inc"
 #include "assign/assignment_runs.inc"
 #undef TAVELIN_LANES
 }  // namespace avx512
-#pragma GCC pop_options
+TAVELIN_END_TARGET_REGION
+#endif
+
+#if TAVELIN_NEON_ROUTE
+namespace neon {
+#include "assign/lanes_neon.inc"
+#include "assign/assignment_runs.inc"
+}  // namespace neon
+#endif
 
 using RunFunction = void (*)(const PaddedWeights&, Work&, std::size_t*, Route);
 
+// The run of a route that this build has and this processor runs (see
+// isa_available); Isa::best is the widest such route.
 RunFunction run_for(Isa isa) {
     switch (isa) {
+#if TAVELIN_X86_ROUTES
         case Isa::avx512: return avx512::run;
         case Isa::avx2: return avx2::run;
-        case Isa::portable: return portable::run;
-        case Isa::best: break;
+        case Isa::sse2: return sse2::run;
+#endif
+#if TAVELIN_NEON_ROUTE
+        case Isa::neon: return neon::run;
+#endif
+        case Isa::scalar: return scalar::run;
+        default: break;
     }
-    static const RunFunction best = isa_available(Isa::avx512) ? avx512::run
-                                    : isa_available(Isa::avx2) ? avx2::run
-                                                               : portable::run;
+    static const RunFunction best = [] {
+#if TAVELIN_X86_ROUTES
+        return cpu_has_avx512f() ? avx512::run : cpu_has_avx2() ? avx2::run : sse2::run;
+#elif TAVELIN_NEON_ROUTE
+        return neon::run;
+#else
+        return scalar::run;
+#endif
+    }();
     return best;
 }
 
@@ -272,10 +307,12 @@ void check_all_matched(const std::size_t* row_match, std::size_t nr) {
 
 bool isa_available(Isa isa) noexcept {
     switch (isa) {
-        case Isa::portable:
-        case Isa::best: return true;
-        case Isa::avx2: return __builtin_cpu_supports("avx2");
-        case Isa::avx512: return __builtin_cpu_supports("avx512f");
+        case Isa::best:
+        case Isa::scalar: return true;
+        case Isa::sse2: return TAVELIN_X86_ROUTES != 0;
+        case Isa::avx2: return cpu_has_avx2();
+        case Isa::avx512: return cpu_has_avx512f();
+        case Isa::neon: return TAVELIN_NEON_ROUTE != 0;
     }
     return false;
 }

@@ -78,14 +78,18 @@ WeightClass classify_weights(const double* cells, std::size_t count) noexcept;
 // Which implementation runs: `automatic` picks the fastest one that is exact
 // for the weight class; the others exist so that tests can compare them.
 enum class Route { automatic, reference, general, small_integers };
-enum class Isa { best, portable, avx2, avx512 };
+// The instruction set a route's scans use. `scalar` exists in every build;
+// `sse2`, `avx2` and `avx512` on x86-64, `neon` on aarch64 (built with GCC
+// or Clang); `best` is the widest one the processor runs.
+enum class Isa { best, scalar, sse2, avx2, avx512, neon };
 
+// A forced isa must be one that isa_available() reports.
 struct AssignmentOptions {
     Route route = Route::automatic;
     Isa isa = Isa::best;
 };
 
-// Whether this processor can run `isa`.
+// Whether this build has `isa` and this processor can run it.
 bool isa_available(Isa isa) noexcept;
 
 // Writes the column of each row to column[0 .. w.rows). `known` must be true
