@@ -32,7 +32,8 @@ HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
     column_ = carve.take<std::size_t>(n_);
 }
 
-Placement HomeGames::place(std::span<const double> home_slots, double p, std::uint64_t largest_cost) {
+Placement HomeGames::place(std::span<const double> home_slots, double p, std::uint64_t largest_cost,
+                           const AssignmentOptions& options) {
     // Adding and subtracting 1.5 * 2^52 gives back exactly the integers of
     // magnitude up to 2^51, and no other value.
     constexpr double kRound = 6755399441055744.0;
@@ -62,7 +63,8 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
     // W = -A are never formed; the total is summed from A itself. The dummy
     // rows are all equal, so only one is stored, and the dummy columns are
     // all equal too.
-    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents, stride, true}, known, column_);
+    optimal_assignment_into(WeightMatrix{a, n, n, true, n_slots, n_opponents, stride, true}, known, column_,
+                            options);
 
     Placement placement;
     placement.slots.assign(n_opponents, std::numeric_limits<double>::quiet_NaN());

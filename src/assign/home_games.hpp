@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "assign/assignment.hpp"
 #include "assign/scratch.hpp"
 #include "cost/cost_matrix.hpp"
 
@@ -35,8 +36,11 @@ public:
     // price `p`, each home slot may stay free at 0.0), finds its least-cost
     // assignment and reports, per opponent, the home slot it receives from
     // `home_slots` (NaN when none) and the total. `largest_cost` bounds the
-    // magnitude of every cost written that is not 1e15.
-    Placement place(std::span<const double> home_slots, double p, std::uint64_t largest_cost);
+    // magnitude of every cost written that is not 1e15. `options` choose the
+    // assignment's route (tests and benchmarks compare them). Leaves the
+    // cost block as it is, so a placement can be repeated.
+    Placement place(std::span<const double> home_slots, double p, std::uint64_t largest_cost,
+                    const AssignmentOptions& options = {});
 
 private:
     static constexpr double kInfeasibleInAssignment = 1e15;

@@ -557,6 +557,30 @@ void test_assignment_in_placement() {
     CHECK(empty.first.empty() && same_bits(empty.second, -0.0));
 }
 
+// Every instruction set this build has and the processor runs.
+std::vector<Isa> available_isas() {
+    std::vector<Isa> out;
+    for (Isa isa : {Isa::scalar, Isa::sse2, Isa::avx2, Isa::avx512, Isa::neon}) {
+        if (isa_available(isa)) out.push_back(isa);
+    }
+    return out;
+}
+
+struct RouteCase {
+    Route route;
+    Isa isa;
+};
+
+std::vector<RouteCase> routes_for(WeightClass cls) {
+    std::vector<RouteCase> out;
+    for (Isa isa : available_isas()) {
+        out.push_back({Route::general, isa});
+        if (cls == WeightClass::small_integers) out.push_back({Route::small_integers, isa});
+    }
+    out.push_back({Route::automatic, Isa::best});
+    return out;
+}
+
 // Placing through HomeGames (the assignment matrix in scratch memory, padded
 // rows, one stored dummy row, costs written through its target) against the
 // placement done by hand with the reference routine: the same slot for every
@@ -585,7 +609,6 @@ void test_home_games_against_reference() {
                 target.cells[i * target.row_stride + k] = c == F ? target.infeasible : c;
             }
         }
-        const Placement got = games.place(S, p, largest);
 
         std::vector<double> A(N * N, 0.0), W(N * N);
         for (std::size_t r = 0; r < N; ++r) {
@@ -601,7 +624,14 @@ void test_home_games_against_reference() {
             total += A[r * N + col[r]];
             if (col[r] < nO && r < nS) slots[col[r]] = S[r];
         }
-        if (!same_bits(got.slots, slots) || !same_bits(got.total, total)) ++mismatches;
+        // Every instruction set, on the route the weights select and on the
+        // general one.
+        for (const Isa isa : available_isas()) {
+            for (const Route route : {Route::automatic, Route::general}) {
+                const Placement got = games.place(S, p, largest, {route, isa});
+                if (!same_bits(got.slots, slots) || !same_bits(got.total, total)) ++mismatches;
+            }
+        }
     }
     CHECK(mismatches == 0);
 }
@@ -769,22 +799,6 @@ void test_assignment_bad_weights_end() {
 // rows, 0.0 in the dummy columns) with and without the equal-block hints,
 // and values that are not small integers, which the small-integer route
 // must not be given.
-struct RouteCase {
-    Route route;
-    Isa isa;
-};
-
-std::vector<RouteCase> routes_for(WeightClass cls) {
-    std::vector<RouteCase> out;
-    for (Isa isa : {Isa::portable, Isa::avx2, Isa::avx512}) {
-        if (!isa_available(isa)) continue;
-        out.push_back({Route::general, isa});
-        if (cls == WeightClass::small_integers) out.push_back({Route::small_integers, isa});
-    }
-    out.push_back({Route::automatic, Isa::best});
-    return out;
-}
-
 // Random weights of one of several kinds; returns the class they belong to.
 WeightClass random_weights(std::mt19937_64& rng, int kind, std::vector<double>& cells) {
     const double huge[] = {1e15, -1e15, kSmallIntegerBound, -kSmallIntegerBound, 0.0, -0.0};
@@ -946,7 +960,21 @@ void test_weight_classes() {
     const double inf[] = {kInf};
     CHECK(classify_weights(inf, 1) == WeightClass::unknown);
     CHECK(classify_weights(nullptr, 0) == WeightClass::small_integers);
-    CHECK(isa_available(Isa::portable) && isa_available(Isa::best));
+    CHECK(isa_available(Isa::scalar) && isa_available(Isa::best));
+    // The vector route of the architecture is built (GCC and Clang) and runs.
+#if defined(__GNUC__) && defined(__x86_64__)
+    CHECK(isa_available(Isa::sse2));
+#endif
+#if defined(__GNUC__) && defined(__aarch64__)
+    CHECK(isa_available(Isa::neon));
+#endif
+    std::printf("  routes compared with the reference:");
+    const std::pair<Isa, const char*> names[] = {
+        {Isa::scalar, "scalar"}, {Isa::sse2, "sse2"}, {Isa::avx2, "avx2"}, {Isa::avx512, "avx512"}, {Isa::neon, "neon"}};
+    for (const auto& [isa, name] : names) {
+        if (isa_available(isa)) std::printf(" %s", name);
+    }
+    std::printf("\n");
 }
 
 }  // namespace
