@@ -256,7 +256,9 @@ std::uint64_t write_general(const StridedMatrix& x, std::uint64_t a, std::span<c
     for (std::size_t i = 0; i < n_slots; ++i) {
         if (S[i] == S[i]) order.push_back(i);
     }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return S[i] < S[j]; });
+    // Equal slots keep their list order (the index decides between them).
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t i, std::size_t j) { return S[i] < S[j] || (!(S[j] < S[i]) && i < j); });
     std::vector<double> sorted(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) sorted[i] = S[order[i]];
 
@@ -327,9 +329,7 @@ inline bool whole_slot(double v) {
 constexpr std::size_t kSlotBias = 64;
 thread_local std::uint64_t t_slot_words[kSlotWords + 3];
 
-// Out of line, so that the compiler takes the thread's address once per set
-// instead of recomputing it (a call into the runtime) at every use.
-[[gnu::noinline]] std::uint64_t* thread_slot_words() noexcept { return t_slot_words; }
+
 
 // The used slots of one team as a bit set, slot t at bit t + kSlotBias, with
 // clear words around them (at least one below and two above the highest
@@ -382,7 +382,7 @@ private:
 // The used slots of one team as marks in the thread's bit set.
 class UsedSlots {
 public:
-    UsedSlots() : bits_(thread_slot_words()) { set_.bits = bits_; }
+    UsedSlots() : bits_(t_slot_words) { set_.bits = bits_; }
     UsedSlots(const UsedSlots&) = delete;
     UsedSlots& operator=(const UsedSlots&) = delete;
     ~UsedSlots() { clear(); }
