@@ -170,3 +170,23 @@ def all_workloads(sizes=COMPACT_SIZES, seed: int = 1) -> list[Workload]:
     for n in sizes:
         out += [compact(n, f, seed) for f in FILLS]
     return out
+
+
+def write_text(workloads: list[Workload], path) -> None:
+    """Writes workloads in the plain text form that the native kernel
+    benchmark (bench/kernel_bench.cpp) reads: one keyword line per item,
+    numbers separated by spaces, slots and X written exactly (repr)."""
+    def numbers(values) -> str:
+        return " ".join(repr(float(v)) if isinstance(v, (float, np.floating)) else str(int(v)) for v in values)
+
+    with open(path, "w") as out:
+        for w in workloads:
+            out.write(f"workload {w.name.replace(' ', '_')} {w.fill} {w.n} {w.m} {w.p} {w.r_max}\n")
+            out.write(f"penalties {len(w.penalties)} {numbers(v for kv in w.penalties.items() for v in kv)}\n")
+            for t, slots in w.sets_home.items():
+                out.write(f"home {t} {len(slots)} {numbers(float(s) for s in slots)}\n")
+            for t, slots in w.sets_forbidden.items():
+                out.write(f"forbidden {t} {len(slots)} {numbers(slots)}\n")
+            out.write(f"x {numbers(w.X.ravel())}\n")
+            out.write(f"teams {len(w.teams)} {numbers(w.teams)}\n")
+            out.write("end\n")
