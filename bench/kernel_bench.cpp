@@ -39,11 +39,9 @@ namespace {
 struct Workload {
     std::string name, fill;
     std::size_t n = 0;
-    double m = 0, p = 0, r_max = 2;
-    std::vector<std::int64_t> penalties;
-    std::uint64_t max_gap = 0;
+    double p = 0;
+    CostModel model;
     std::unordered_map<std::uint64_t, std::vector<double>> home;
-    ForbiddenSlots forbidden;
     std::vector<double> x;
     std::vector<std::uint64_t> teams;
 };
@@ -57,7 +55,7 @@ std::vector<Workload> read_workloads(const char* path) {
     std::vector<Workload> out;
     std::string line;
     Workload w;
-    std::unordered_map<std::uint64_t, std::int64_t> by_gap;
+    ForbiddenSlotMap forbidden;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string key;
@@ -65,23 +63,23 @@ std::vector<Workload> read_workloads(const char* path) {
         std::size_t count = 0;
         if (key == "workload") {
             w = Workload{};
-            by_gap.clear();
+            forbidden.clear();
             std::int64_t m, p, r_max;
             fields >> w.name >> w.fill >> w.n >> m >> p >> r_max;
-            w.m = static_cast<double>(m);
+            w.model.m = static_cast<double>(m);
             w.p = static_cast<double>(p);
-            w.r_max = r_max < 3 ? 2.0 : static_cast<double>(r_max);
+            w.model.r_max = r_max < 3 ? 2.0 : static_cast<double>(r_max);
         } else if (key == "penalties") {
             fields >> count;
+            std::vector<std::int64_t> table(1, 0);
             for (std::size_t i = 0; i < count; ++i) {
-                std::uint64_t gap;
+                std::size_t gap;
                 std::int64_t penalty;
                 fields >> gap >> penalty;
-                by_gap[gap] = penalty;
-                w.max_gap = std::max(w.max_gap, gap);
+                if (gap >= table.size()) table.resize(gap + 1, 0);
+                table[gap] = penalty;
             }
-            w.penalties.assign(static_cast<std::size_t>(w.max_gap) + 1, 0);
-            for (const auto& [gap, penalty] : by_gap) w.penalties[static_cast<std::size_t>(gap)] = penalty;
+            w.model.penalties = GapPenalties(table);
         } else if (key == "home") {
             std::uint64_t team;
             fields >> team >> count;
@@ -91,7 +89,7 @@ std::vector<Workload> read_workloads(const char* path) {
         } else if (key == "forbidden") {
             std::uint64_t team;
             fields >> team >> count;
-            auto& keys = w.forbidden[team];
+            auto& keys = forbidden[team];
             for (std::size_t i = 0; i < count; ++i) {
                 std::int64_t k;
                 fields >> k;
@@ -105,6 +103,8 @@ std::vector<Workload> read_workloads(const char* path) {
             w.teams.resize(count);
             for (std::uint64_t& t : w.teams) fields >> t;
         } else if (key == "end") {
+            w.model.forbidden = ForbiddenSlots(std::move(forbidden));
+            forbidden = {};
             out.push_back(std::move(w));
         }
         if (!fields && key != "end") {
@@ -162,7 +162,6 @@ int main(int argc, char** argv) {
 
     int disagreements = 0;
     for (const Workload& w : read_workloads(argv[1])) {
-        const ForbiddenIndex index(w.forbidden);
         std::vector<double> x = w.x;
         const StridedMatrix view{reinterpret_cast<const char*>(x.data()), w.n, w.n,
                                  static_cast<std::ptrdiff_t>(w.n * sizeof(double)), sizeof(double)};
@@ -181,8 +180,8 @@ int main(int argc, char** argv) {
 
             HomeGames games(slots.size(), opponents.size());
             auto t0 = Clock::now();
-            const std::uint64_t largest = write_cost_matrix(view, team, slots, opponents, w.m, w.r_max, w.forbidden,
-                                                            index, w.penalties, w.max_gap, games.cost_target());
+            const std::uint64_t largest =
+                write_cost_matrix(view, team, slots, opponents, w.model, games.cost_target());
             cost_us.push_back(micros(Clock::now() - t0));
 
             Placement first;

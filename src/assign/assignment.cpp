@@ -69,7 +69,7 @@
 #include <limits>
 #include <optional>
 
-#include "assign/scratch.hpp"
+#include "cost/scratch.hpp"
 #include "surface/failure.hpp"
 
 namespace tavelin {
@@ -78,9 +78,6 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Columns are padded to a multiple of this (the widest vector).
-constexpr std::size_t kPadding = 8;
-inline std::size_t padded_width(std::size_t nc) { return (nc + kPadding - 1) / kPadding * kPadding; }
 
 struct Pick {
     double delta;   // the least slack (+inf when there is none)
@@ -94,7 +91,7 @@ inline std::size_t stored_row(std::size_t r, std::size_t equal_rows_from, bool s
 }
 
 // The weights as the runs read them: rows `stride` cells apart, each
-// readable up to padded_width(cols) cells, the padding cells finite.
+// readable up to padded_stride_for(cols) cells, the padding cells finite.
 struct PaddedWeights {
     const double* cells;
     std::size_t stride;
@@ -110,7 +107,7 @@ struct PaddedWeights {
 
 // Working arrays of one call, carved from one block.
 struct Work {
-    std::size_t nr, nc, padded, words;  // padded: nc rounded up to kPadding
+    std::size_t nr, nc, padded, words;  // padded: nc rounded up to 8, the widest vector
     double* row_label;      // nr
     double* col_label;      // nc
     double* open_label;     // nc: col_label outside the tree, +inf inside it
@@ -128,7 +125,7 @@ struct Work {
 
     static std::size_t bytes(std::size_t nr, std::size_t nc) {
         const std::size_t words = (nc + 63) / 64;
-        return Carver::bytes<double>(nr) + 4 * Carver::bytes<double>(padded_width(nc)) +
+        return Carver::bytes<double>(nr) + 4 * Carver::bytes<double>(padded_stride_for(nc)) +
                2 * Carver::bytes<std::size_t>(nc) + Carver::bytes<std::size_t>(nr) +
                Carver::bytes<std::size_t>(nc) + Carver::bytes<std::uint64_t>(nr * words) +
                2 * Carver::bytes<std::uint64_t>(words) + Carver::bytes<std::uint8_t>(nr) +
@@ -136,7 +133,7 @@ struct Work {
     }
 
     Work(std::byte* block, std::size_t rows, std::size_t cols)
-        : nr(rows), nc(cols), padded(padded_width(cols)), words((cols + 63) / 64) {
+        : nr(rows), nc(cols), padded(padded_stride_for(cols)), words((cols + 63) / 64) {
         Carver carve(block);
         row_label = carve.take<double>(nr);
         col_label = carve.take<double>(padded);
@@ -318,14 +315,10 @@ bool isa_available(Isa isa) noexcept {
 }
 
 WeightClass classify_weights(const double* cells, std::size_t count) noexcept {
-    // x + 1.5 * 2^52 rounds x to an integer when |x| <= 2^51, so subtracting
-    // the constant again gives x back exactly when x is an integer.
-    constexpr double kRound = 6755399441055744.0;
     bool finite = true, small = true;
     for (std::size_t i = 0; i < count; ++i) {
-        const double c = cells[i];
-        finite &= std::isfinite(c);
-        small &= (c >= -kSmallIntegerBound) & (c <= kSmallIntegerBound) & ((c + kRound) - kRound == c);
+        finite &= std::isfinite(cells[i]);
+        small &= is_small_integer(cells[i]);
     }
     if (small) return WeightClass::small_integers;
     return finite ? WeightClass::finite : WeightClass::unknown;
@@ -333,7 +326,7 @@ WeightClass classify_weights(const double* cells, std::size_t count) noexcept {
 
 void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size_t* column,
                              const AssignmentOptions& options) {
-    if (w.rows > w.cols) fail("number of rows must not be larger than number of columns");
+    if (w.rows > w.cols) refuse("number of rows must not be larger than number of columns");
     if (w.rows == 0) return;
 
     const std::size_t stride = w.padded_stride != 0 ? w.padded_stride : w.cols;
@@ -368,7 +361,7 @@ void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size
     }
 
     // Rows padded for whole-vector scans: the caller's own, or a copy.
-    const std::size_t padded = padded_width(w.cols);
+    const std::size_t padded = padded_stride_for(w.cols);
     PaddedWeights weights{w.cells,           w.padded_stride,   w.negated,
                           w.equal_rows_from, w.equal_cols_from, w.shared_equal_rows};
     std::optional<Scratch> copy;

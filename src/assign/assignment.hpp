@@ -72,6 +72,14 @@ enum class WeightClass {
 // so double arithmetic is exact and the order of operations is free.
 inline constexpr double kSmallIntegerBound = 1125899906842624.0;
 
+// Whether c is an integer of magnitude at most kSmallIntegerBound. Branch-free:
+// x + 1.5 * 2^52 rounds x to an integer when |x| <= 2^51, so subtracting the
+// constant again gives x back exactly when x is an integer.
+constexpr bool is_small_integer(double c) noexcept {
+    constexpr double kRound = 6755399441055744.0;
+    return (c >= -kSmallIntegerBound) & (c <= kSmallIntegerBound) & ((c + kRound) - kRound == c);
+}
+
 // The class of `count` weights (cells of either sign convention).
 WeightClass classify_weights(const double* cells, std::size_t count) noexcept;
 

@@ -41,7 +41,7 @@ private:
 }  // namespace
 
 std::vector<std::size_t> reference_assignment(const double* w, std::size_t nr, std::size_t nc) {
-    if (nr > nc) fail("number of rows must not be larger than number of columns");
+    if (nr > nc) refuse("number of rows must not be larger than number of columns");
     if (nr == 0) return {};
 
     auto weight = [w, nc](std::size_t row, std::size_t col) { return w[row * nc + col]; };

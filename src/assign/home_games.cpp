@@ -34,9 +34,6 @@ HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
 
 Placement HomeGames::place(std::span<const double> home_slots, double p, std::uint64_t largest_cost,
                            const AssignmentOptions& options) {
-    // Adding and subtracting 1.5 * 2^52 gives back exactly the integers of
-    // magnitude up to 2^51, and no other value.
-    constexpr double kRound = 6755399441055744.0;
     const std::size_t n_slots = n_slots_, n_opponents = n_opponents_, n = n_, stride = stride_;
     double* const a = a_;
 
@@ -54,8 +51,7 @@ Placement HomeGames::place(std::span<const double> home_slots, double p, std::ui
 
     // Every cost is a 64-bit integer converted to double or 1e15 (itself
     // below 2^50), so the cells are small integers when the costs and p are.
-    const bool small = largest_cost <= static_cast<std::uint64_t>(kSmallIntegerBound) &&
-                       p >= -kSmallIntegerBound && p <= kSmallIntegerBound && (p + kRound) - kRound == p;
+    const bool small = largest_cost <= static_cast<std::uint64_t>(kSmallIntegerBound) && is_small_integer(p);
     const WeightClass known = small                ? WeightClass::small_integers
                               : std::isfinite(p) ? WeightClass::finite
                                                  : WeightClass::unknown;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "assign/assignment.hpp"
-#include "assign/scratch.hpp"
+#include "cost/scratch.hpp"
 #include "cost/cost_matrix.hpp"
 
 namespace tavelin {

@@ -31,7 +31,7 @@ PyObject* solve_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
         ReadBorrow borrow(x);
         auto home = state.sets_home.find(team);
-        if (home == state.sets_home.end()) fail("team_idx not in sets_home");
+        if (home == state.sets_home.end()) refuse("team_idx not in sets_home");
         const std::vector<double>& home_slots = home->second;
 
         StridedMatrix view = current_matrix_view(x, true);
@@ -44,8 +44,7 @@ PyObject* solve_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         check_cost_indices(view, team, opponents);  // before the assignment matrix is sized
         HomeGames games(home_slots.size(), opponents.size());
         const std::uint64_t largest_cost =
-            write_cost_matrix(view, team, home_slots, opponents, state.m, state.r_max, state.sets_forbidden,
-                              state.forbidden_index, state.penalties, state.max_gap, games.cost_target());
+            write_cost_matrix(view, team, home_slots, opponents, state.cost, games.cost_target());
         Placement placement = games.place(home_slots, state.p, largest_cost);
         borrow.release();
 

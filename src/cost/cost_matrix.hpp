@@ -6,8 +6,8 @@
 #include <memory>
 #include <span>
 
+#include "cost/cost_model.hpp"
 #include "cost/strided_matrix.hpp"
-#include "state/instance.hpp"
 
 namespace tavelin {
 
@@ -40,29 +40,17 @@ void check_cost_indices(const StridedMatrix& x, std::uint64_t a, std::span<const
 
 // Writes the nS x nO cost matrix of home team `a` for the home slots `S`
 // (one row each) and the opponents `O` (one column each), in list order,
-// into `target`. `index` must have been built from `sets_forbidden`. Reads X
-// only; runs no Python code. Fails with "ndarray: index out of bounds" when
-// `a` or an opponent lies outside X (tested for every opponent, also when S
-// is empty), before anything is written. Returns the largest magnitude of a
-// cost written (infeasible cells aside), 0 when there is none. Throws
-// std::bad_alloc when memory runs out.
+// into `target`. Reads X only; runs no Python code. Fails with "ndarray:
+// index out of bounds" when `a` or an opponent lies outside X (tested for
+// every opponent, also when S is empty), before anything is written. Returns
+// the largest magnitude of a cost written (infeasible cells aside), 0 when
+// there is none. Throws std::bad_alloc when memory runs out.
 std::uint64_t write_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
-                                std::span<const std::uint64_t> O, double m, double r_max,
-                                const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
-                                std::span<const std::int64_t> penalties, std::uint64_t max_gap,
+                                std::span<const std::uint64_t> O, const CostModel& model,
                                 const CostTarget& target);
 
 // The same matrix as a new CostMatrix with the marker 9999999.0.
 CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
-                                    std::span<const std::uint64_t> O, double m, double r_max,
-                                    const ForbiddenSlots& sets_forbidden, const ForbiddenIndex& index,
-                                    std::span<const std::int64_t> penalties, std::uint64_t max_gap);
-
-// The same without a prepared index (one is built for the call).
-CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a,
-                                    std::span<const double> S, std::span<const std::uint64_t> O,
-                                    double m, double r_max, const ForbiddenSlots& sets_forbidden,
-                                    std::span<const std::int64_t> penalties,
-                                    std::uint64_t max_gap);
+                                    std::span<const std::uint64_t> O, const CostModel& model);
 
 }  // namespace tavelin

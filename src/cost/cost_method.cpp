@@ -36,9 +36,8 @@ PyObject* create_cost_matrix_method(PyObject* self, PyObject* const* args, Py_ss
         std::vector<std::uint64_t> opponents = convert_argument(
             "opponents", [&] { return as_list<std::uint64_t, as_u64>(slots[3]); });
 
-        CostMatrix cost = create_cost_matrix_inner(
-            current_matrix_view(x, false), team, set_home, opponents, state.m, state.r_max,
-            state.sets_forbidden, state.forbidden_index, state.penalties, state.max_gap);
+        CostMatrix cost =
+            create_cost_matrix_inner(current_matrix_view(x, false), team, set_home, opponents, state.cost);
         borrow.reset();
         return hand_over_to_numpy(std::move(cost)).release();
     });

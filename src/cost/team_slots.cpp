@@ -9,8 +9,8 @@ void collect_team_slots(const StridedMatrix& x, std::uint64_t t, std::vector<dou
     // Both index tests come before any read. A failure discards the list
     // anyway, so testing the column bound early changes no outcome; it only
     // keeps an X with rows but no columns from reserving room first.
-    if (x.cols > 0 && t >= x.rows) fail(kIndexOutOfBounds);
-    if (x.rows > 0 && t >= x.cols) fail(kIndexOutOfBounds);
+    if (x.cols > 0 && t >= x.rows) refuse(kIndexOutOfBounds);
+    if (x.rows > 0 && t >= x.cols) refuse(kIndexOutOfBounds);
     if (x.rows == 0) return;  // then cols == 0 as well: no slots
 
     // Both dimensions are positive here, so X really holds rows * cols

@@ -59,7 +59,7 @@ BorrowKey key_of(PyObject* array) {
 
 ReadBorrow::ReadBorrow(PyObject* array) : key_(key_of(array)) {
     if (!registry().acquire_shared(key_)) {
-        fail("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
+        refuse("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
     }
     array_ = Ref::borrow(array);
 }

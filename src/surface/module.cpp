@@ -42,7 +42,7 @@ void run_module_body(PyObject* module) {
     Ref name = checked(PyUnicode_FromString("Tavelin"));
     if (PyList_Append(all.get(), name.get()) < 0) {
         PyErr_Clear();
-        fail("could not append __name__ to __all__");
+        refuse("could not append __name__ to __all__");
     }
     if (PyModule_AddObjectRef(module, "Tavelin", type) < 0) throw_python_error();
 }

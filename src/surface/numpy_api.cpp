@@ -61,7 +61,7 @@ ArrayFields* fields(PyObject* array) noexcept { return reinterpret_cast<ArrayFie
         }
         PyErr_Clear();
     }
-    fail(std::move(text));
+    refuse(std::move(text));
 }
 
 Ref import_or_fail(const char* name) {
@@ -96,7 +96,7 @@ const NumpyApi& numpy_api() {
     Ref multiarray = import_or_fail(multiarray_module_name());
     Ref capsule = attribute_or_fail(multiarray.get(), "_ARRAY_API");
     if (!PyCapsule_CheckExact(capsule.get())) {
-        fail("Failed to access NumPy array API capsule: _ARRAY_API is not a capsule");
+        refuse("Failed to access NumPy array API capsule: _ARRAY_API is not a capsule");
     }
     auto table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
     if (table == nullptr) fail_numpy_access();

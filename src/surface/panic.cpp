@@ -58,6 +58,11 @@ bool is_panic_exception(PyObject* exception) noexcept {
            PyObject_TypeCheck(exception, reinterpret_cast<PyTypeObject*>(g_panic_type));
 }
 
+// Both kinds of failure (surface/failure.hpp) reach the caller alike: the
+// diagnostic, then the internal-error exception with the failure's text.
+// The kind says which side must change, the caller's input or this module,
+// and is for whoever reads the code and its tests; what callers rely on is
+// the exception and its text.
 void raise_internal_failure(const InternalFailure& failure) noexcept {
     std::string_view file = project_path(failure.where.file_name());
     std::fprintf(stderr, "tavelin: internal error at %.*s:%u: %s\n", static_cast<int>(file.size()),
@@ -96,7 +101,8 @@ void settle_python_error() noexcept {
 }
 
 void raise_unexpected_failure() noexcept {
-    raise_internal_failure(InternalFailure{"unexpected C++ exception", std::source_location::current()});
+    raise_internal_failure(
+        InternalFailure{FailureKind::broken, "unexpected C++ exception", std::source_location::current()});
 }
 
 }  // namespace tavelin

@@ -1,9 +1,10 @@
 // The internal-error exception and the failure boundary of every entry point.
 //
 // Inside the module, failures travel as C++ exceptions: PythonError when a
-// Python exception is already set, InternalFailure for a violated invariant,
-// std::bad_alloc when memory runs out. The boundary turns each into a Python
-// exception so that nothing escapes into the interpreter as a crash.
+// Python exception is already set, InternalFailure for a refused request or
+// a violated invariant (surface/failure.hpp), std::bad_alloc when memory runs
+// out. The boundary turns each into a Python exception so that nothing
+// escapes into the interpreter as a crash.
 #pragma once
 
 #include <Python.h>

@@ -1,4 +1,4 @@
-#include "assign/scratch.hpp"
+#include "cost/scratch.hpp"
 
 #include <new>
 

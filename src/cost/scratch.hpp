@@ -6,7 +6,9 @@
 // in use twice at once on one thread; should it be (a nested use of the same
 // slot), the nested user simply gets memory of its own. Requests above
 // kRetainedBytes are served from the heap and freed afterwards, so a thread
-// keeps at most that much per slot after a very large call.
+// keeps at most that much per slot after a very large call. It lives with the
+// cost kernels, which the assignment kernels build on, so that both can use
+// it and the dependency between them runs one way.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +17,9 @@ namespace tavelin {
 
 class Scratch {
 public:
-    // Independent buffers for users whose lifetimes overlap.
+    // Independent buffers for users whose lifetimes overlap: the placement's
+    // assignment matrix, the assignment's work arrays, the cost builder's
+    // working rows and the assignment's padded copy of the weights.
     enum Slot { kMatrix, kWork, kCost, kPadded, kSlotCount };
 
     static constexpr std::size_t kAlignment = 64;
