@@ -42,9 +42,10 @@ from workloads import COMPACT_SIZES, UNSCHEDULED, Workload, all_workloads, compa
 
 HERE = Path(__file__).resolve().parent
 
-# Least acceptable ratio peer / tavelin of the median solve time.
-SOLVE_TARGETS = {"league": 30.0, "n=10": 30.0, "n=20": 30.0, "n=40": 8.0, "n=80": 2.0, "n=160": 1.0}
-FIXED_COST_TARGET_US = 1.5
+# The benchmark reports figures and judges nothing. The goals they are read
+# against: a median solve time ratio peer / tavelin of at least 30 for the
+# league, n=10 and n=20, 8 for n=40, 2 for n=80 and 1 for n=160; a fixed
+# cost of a call below 1.5 µs.
 
 
 # -- agreement ---------------------------------------------------------------------
@@ -239,14 +240,11 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, notes) -> str:
     out = ["# tavelin against NumPy + SciPy", ""]
     out += [f"- {k}: {v}" for k, v in info.items()]
     out += ["", "Medians of single calls (µs); ratio = peer / tavelin, above 1 means tavelin is faster.", ""]
-    out += ["| workload | X | solve: peer | solve: tavelin | ratio | target | met | "
+    out += ["| workload | X | solve: peer | solve: tavelin | ratio | "
             "cost matrix: peer | cost matrix: tavelin | ratio |",
-            "|---|---|---:|---:|---:|---:|:-:|---:|---:|---:|"]
+            "|---|---|---:|---:|---:|---:|---:|---:|"]
     for s, c in zip(solve_rows, ccm_rows):
-        target = SOLVE_TARGETS.get(s.workload)
-        met = "" if target is None else ("yes" if s.ratio >= target else "**no**")
         out.append(f"| {s.workload} | {s.fill} | {us(s.peer)} | {us(s.tav)} | {s.ratio:.2f} | "
-                   f"{'' if target is None else f'≥ {target:g}'} | {met} | "
                    f"{us(c.peer)} | {us(c.tav)} | {c.ratio:.2f} |")
     out += ["", "Construction pass from an empty X (every team placed once, in order), ms per pass:", "",
             "| workload | teams | peer | tavelin | ratio | same final X |",
@@ -254,11 +252,9 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, notes) -> str:
     for row, n, same in pass_rows:
         out.append(f"| {row.workload} | {n} | {ms(row.peer)} | {ms(row.tav)} | {row.ratio:.2f} | "
                    f"{'yes' if same else 'no (ties broken differently)'} |")
-    met = "yes" if fixed.tav.median_ns / 1000 < FIXED_COST_TARGET_US else "**no**"
     out += ["", "Fixed cost of a call: `solve` on a 2-team problem (1 home slot, 1 opponent):", "",
-            "| peer µs | tavelin µs | ratio | target | met |", "|---:|---:|---:|---:|:-:|",
-            f"| {fixed.peer.median_ns / 1000:.2f} | {fixed.tav.median_ns / 1000:.3f} | {fixed.ratio:.0f} | "
-            f"< {FIXED_COST_TARGET_US} µs | {met} |", ""]
+            "| peer µs | tavelin µs | ratio |", "|---:|---:|---:|",
+            f"| {fixed.peer.median_ns / 1000:.2f} | {fixed.tav.median_ns / 1000:.3f} | {fixed.ratio:.0f} |", ""]
     out += [f"- {n}" for n in notes]
     return "\n".join(out) + "\n"
 

@@ -20,8 +20,9 @@ caller can see until every element has been checked.
 
 from __future__ import annotations
 
+import errno
 import os
-import tempfile
+import secrets
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
 from pathlib import Path
@@ -350,17 +351,35 @@ def solution_xml(instance: Instance, x: np.ndarray, infeasibility: int, objectiv
 
 def write_solution(path: str | os.PathLike, instance: Instance, x: np.ndarray,
                    infeasibility: int, objective: int) -> None:
-    """Writes the solution to ``path`` atomically: readers see the old file or the whole new one."""
+    """Writes the solution to ``path`` atomically: readers see the old file or the whole new one.
+
+    The file gets the mode of any new file (0666 less the umask), so that
+    others can read it where the umask lets them."""
     path = Path(path)
     text = solution_xml(instance, x, infeasibility, objective)
-    fd, tmp = tempfile.mkstemp(prefix=f".{path.name}.", dir=path.parent or ".")
+    fd, tmp = _create_beside(path)
     try:
         with os.fdopen(fd, "w", encoding="utf-8") as out:
             out.write(text)
+            out.flush()
+            os.fsync(out.fileno())
         os.replace(tmp, path)
     except BaseException:
         os.unlink(tmp)
         raise
+
+
+def _create_beside(path: Path) -> tuple[int, Path]:
+    """Creates a new empty file in the folder of ``path`` (a rename within one
+    file system is atomic) and opens it for writing. Unlike tempfile.mkstemp,
+    which always makes 0600 files, it leaves the mode to the umask."""
+    for _ in range(100):
+        tmp = path.with_name(f".{path.name}.{secrets.token_hex(4)}.tmp")
+        try:
+            return os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666), tmp
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno.EEXIST, "no free name for a temporary file", str(path.parent))
 
 
 def parse_solution(text: str | bytes, instance: Instance, source: str = "<solution>") -> np.ndarray:

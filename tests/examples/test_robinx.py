@@ -1,3 +1,7 @@
+import os
+import stat
+from pathlib import Path
+
 import numpy as np
 import pytest
 
@@ -117,6 +121,37 @@ def test_solution_round_trip(tmp_path):
     assert '<ObjectiveValue infeasibility="2" objective="17" />' in text
     assert text.count("<ScheduledMatch") == 4
     assert np.array_equal(parse_solution(text, inst), x)
+
+
+@pytest.mark.parametrize("umask, mode", [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664)],
+                         ids=["umask-022", "umask-077", "umask-002"])
+def test_solution_file_mode_follows_the_umask(tmp_path, umask, mode):
+    path = tmp_path / "out.xml"
+    path.write_text("old")
+    previous = os.umask(umask)
+    try:
+        path.chmod(0o600)   # a replaced file's mode is not carried over either
+        write_solution(path, parse_instance(document()), np.full((3, 3), UNSCHEDULED), 0, 0)
+    finally:
+        os.umask(previous)
+    assert stat.S_IMODE(path.stat().st_mode) == mode
+
+
+def test_failed_solution_write_leaves_the_old_file_alone(tmp_path, monkeypatch):
+    path = tmp_path / "out.xml"
+    path.write_text("old")
+    renames = []
+
+    def failing_replace(src, dst):
+        renames.append((Path(src).parent, Path(dst)))
+        raise OSError(28, "No space left on device")
+
+    monkeypatch.setattr(os, "replace", failing_replace)
+    with pytest.raises(OSError):
+        write_solution(path, parse_instance(document()), np.full((3, 3), UNSCHEDULED), 0, 0)
+    assert renames == [(tmp_path, path)]   # the new file was made beside the old one
+    assert path.read_text() == "old"
+    assert [p.name for p in tmp_path.iterdir()] == ["out.xml"]
 
 
 @pytest.mark.parametrize("games, why", [
