@@ -94,7 +94,10 @@ def run_batch(executor: Executor, tasks: Sequence[Task], progress: BatchProgress
                                       f"objective {run.objective} ({run.seconds:.1f} s)")
             progress.tick()
     except KeyboardInterrupt:
+        # Jobs not yet started are dropped; a Dask cluster also stops the
+        # running ones (local processes got the interrupt themselves).
         for future in pending:
             future.cancel()
+        executor.shutdown(wait=False)
         outcome.interrupted = True
     return outcome

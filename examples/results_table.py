@@ -43,8 +43,8 @@ def seeds_text(runs: Sequence[Run], failures: Sequence[Failure]) -> str:
 
 def instance_row(name: str, runs: Sequence[Run], failures: Sequence[Failure],
                  time_limit: float) -> str:
-    if not runs:
-        return (f"| {name} | failed | {NONE} | {NONE} | {NONE} | {NONE} | {time_limit:g} | {NONE} "
+    if not runs:  # every job failed, or the batch was interrupted before any was over
+        return (f"| {name} | {'failed' if failures else 'not run'} | {NONE} | {NONE} | {NONE} | {NONE} | {time_limit:g} | {NONE} "
                 f"| {seeds_text(runs, failures)} |")
     ranked = sorted(runs, key=lambda run: (run.infeasibility, run.objective, run.seed))
     best, bound = ranked[0], ranked[0].bound

@@ -87,6 +87,9 @@ def read_all(directory: Path, names: list[str]) -> dict[str, Instance]:
 def main(argv: list[str] | None = None) -> int:
     args = parse_args(argv)
     names = [name.strip() for name in args.instances.split(",") if name.strip()]
+    if not names:
+        print("run_all: --instances names no instance", file=sys.stderr)
+        return 2
     try:
         instances = read_all(args.robinx, names)
     except RobinXError as exc:

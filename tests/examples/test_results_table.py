@@ -27,6 +27,7 @@ def run(seed, infeasibility, objective, bound=0, solves=3000, seconds=2.0, name=
      "| IF3 | 0 | 0 | yes | 58 / 59 / 60 | 58 | 2 | 1500 | 1, 3; failed: 2 |"),
     ([], [Failure("IF3", 2, "x"), Failure("IF3", 1, "y")],
      "| IF3 | failed | – | – | – | – | 2 | – | failed: 1, 2 |"),
+    ([], [], "| IF3 | not run | – | – | – | – | 2 | – |  |"),
 ])
 def test_instance_row(runs, failures, row):
     other = [run(1, 0, 1, name="IF4")]
