@@ -87,8 +87,8 @@ def read_all(directory: Path, names: list[str]) -> dict[str, Instance]:
 def main(argv: list[str] | None = None) -> int:
     args = parse_args(argv)
     names = [name.strip() for name in args.instances.split(",") if name.strip()]
-    if not names:
-        print("run_all: --instances names no instance", file=sys.stderr)
+    if not names or len(set(names)) != len(names):
+        print(f"run_all: --instances {args.instances!r} must name each instance once", file=sys.stderr)
         return 2
     try:
         instances = read_all(args.robinx, names)

@@ -73,7 +73,8 @@ def test_without_dask_the_scheduler_option_says_what_to_install(monkeypatch, cap
 
 @pytest.mark.parametrize("args, message", [
     (["--instances", "IF3,NOPE"], "NOPE.xml not found"),
-    (["--instances", ","], "names no instance"),
+    (["--instances", ","], "must name each instance once"),
+    (["--instances", "IF3,IF4,IF3"], "must name each instance once"),
     (["--instances", "IF3", "--output", "/nonexistent-folder/table.md"], "no such folder"),
 ])
 def test_a_batch_that_cannot_finish_stops_before_any_job(args, message, capsys):
