@@ -2,11 +2,13 @@
 
     python examples/schedule.py                          # a generated league
     python examples/schedule.py examples/instances/IF1.xml --time-limit 60 --output IF1-solution.xml
+    python examples/schedule.py examples/instances/IF3.xml --plot IF3.png   # needs matplotlib
 
 Reads a RobinX instance (or generates a league of the same shape when no path
 is given), searches for a timetable within the time limit, and prints a
 summary of the best one found, judged by the exact evaluator. With
-``--output`` the timetable is also written as a RobinX solution.
+``--output`` the timetable is also written as a RobinX solution; with
+``--plot`` the timetable and the search's progress are drawn into a PNG.
 """
 
 from __future__ import annotations
@@ -23,6 +25,7 @@ from evaluate import evaluate  # noqa: E402
 from league import generate  # noqa: E402
 from robinx import RobinXError, read_instance, write_solution  # noqa: E402
 from scheduler import Progress, Search, UnsupportedInstance  # noqa: E402
+from timetable_plot import History, PlotUnavailable, draw, require_matplotlib  # noqa: E402
 
 
 class ProgressLine:
@@ -35,7 +38,7 @@ class ProgressLine:
         self.enabled = enabled
         self.terminal = enabled and stream.isatty()
         self.every = 0.2 if self.terminal else 5.0
-        self.shown = None
+        self.shown: str | None = None
         self.last = float("-inf")
         self.best: tuple[int, int] | None = None
 
@@ -69,6 +72,9 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--seed", type=int, default=1, help="random seed of the search (default: 1)")
     parser.add_argument("--output", type=Path, metavar="PATH",
                         help="write the timetable as a RobinX solution to PATH")
+    parser.add_argument("--plot", type=Path, metavar="PATH",
+                        help="draw the timetable and the search's progress into a PNG at PATH "
+                             "(needs matplotlib)")
     parser.add_argument("--league-seed", type=int, default=1, metavar="N",
                         help="seed of the generated league (default: 1)")
     parser.add_argument("--teams", type=int, default=15, help="teams of the generated league (default: 15)")
@@ -94,14 +100,27 @@ def main(argv: list[str] | None = None) -> int:
         print(f"schedule: {exc}", file=sys.stderr)
         return 2
 
-    if args.output and not args.output.resolve().parent.is_dir():
-        print(f"schedule: cannot write {args.output}: no such folder", file=sys.stderr)
-        return 2
+    for path in (args.output, args.plot):
+        if path and not path.resolve().parent.is_dir():
+            print(f"schedule: cannot write {path}: no such folder", file=sys.stderr)
+            return 2
+    if args.plot:
+        try:
+            require_matplotlib()
+        except PlotUnavailable as exc:
+            print(f"schedule: {exc}", file=sys.stderr)
+            return 2
 
     bound = infeasibility_bound(instance)
     progress = ProgressLine(enabled=not args.quiet)
+    history = History()
+
+    def report(state: Progress) -> None:
+        history(state)
+        progress(state)
+
     try:
-        result = search.run(args.time_limit, report=progress, target=(bound, 0))
+        result = search.run(args.time_limit, report=report, target=(bound, 0))
     finally:
         progress.close()
     judged = evaluate(instance, result.x)
@@ -133,6 +152,20 @@ def main(argv: list[str] | None = None) -> int:
             print(f"schedule: cannot write {args.output}: {exc.strerror}", file=sys.stderr)
             return 1
         lines.append(("solution", f"written to {args.output}"))
+    if args.plot:
+        # The search reports at most every tenth of a second: its final best
+        # closes the curve.
+        points = history.points + [(result.seconds, result.infeasibility, result.objective)]
+        recorded = (f" (best recorded {instance.recorded_best})"
+                    if instance.recorded_best is not None else "")
+        title = (f"{instance.name}: infeasibility {judged.infeasibility}, objective "
+                 f"{judged.objective}{recorded}, after {result.seconds:.0f} s of search, seed {args.seed}")
+        try:
+            draw(args.plot, instance, result.x, points, title)
+        except OSError as exc:
+            print(f"schedule: cannot write {args.plot}: {exc.strerror or exc}", file=sys.stderr)
+            return 1
+        lines.append(("picture", f"drawn to {args.plot}"))
     width = max(len(key) for key, _ in lines)
     for key, value in lines:
         print(f"{key:<{width}}  {value}")
