@@ -291,6 +291,9 @@ class Search:
 
     def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
         self.instance = instance
+        # What the search's deadlines are measured in: the clock, or during
+        # a run with a budget of solve calls, the calls made so far.
+        self.now: Callable[[], float] = time.perf_counter
         self.n = instance.n_teams
         self.model = model_for(instance)
         self.placer = Placer(instance, self.model, spare)
@@ -319,7 +322,7 @@ class Search:
         patience = patience or self.n
         order = list(range(self.n))
         stale = 0  # rows re-placed since the last improvement
-        while time.perf_counter() < deadline:
+        while self.now() < deadline:
             self.rng.shuffle(order)
             for team in order:
                 saved = x[team].copy()
@@ -434,35 +437,54 @@ class Search:
             self.placer.place(x, team)
 
     def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
-            target: Cost | None = None) -> Result:
+            target: Cost | None = None, *, progress: Callable[[Progress], None] | None = None,
+            solves: int | None = None) -> Result:
         """Searches for ``seconds`` (less when ``target`` is reached) and
-        returns the best schedule found. ``report`` is called with the best
-        cost so far every tenth of a second or so."""
-        start = time.perf_counter()
-        deadline = start + seconds
+        returns the best schedule found. ``progress`` (or ``report``) is
+        called with the best cost so far every tenth of a second or so.
+
+        With ``solves``, the run ends after about that many ``solve`` calls
+        instead (``seconds`` is then ignored) and every decision of the search
+        follows the calls made, not the clock: the same seed gives the same
+        schedule on any machine."""
+        if solves is None:
+            return self.search(seconds, progress or report, target)
+        self.now = lambda: float(self.placer.solves)
+        try:
+            return self.search(float(solves), progress or report, target)
+        finally:
+            self.now = time.perf_counter
+
+    def search(self, budget: float, report: Callable[[Progress], None] | None,
+               target: Cost | None) -> Result:
+        """The run, for ``budget`` units of ``self.now``."""
+        clock = time.perf_counter
+        start_time = clock()
+        start = self.now()
+        deadline = start + budget
         x = self.construct()
         cost = self.descend(x, self.cost(x), deadline)
-        best, best_cost, found = x.copy(), cost, time.perf_counter() - start
-        last_report = start
+        best, best_cost, found = x.copy(), cost, clock() - start_time
+        last_report = start_time
 
         def record() -> None:
             nonlocal best, best_cost, found, last_report
-            now = time.perf_counter()
+            now = clock()
             if cost < best_cost:
-                best, best_cost, found = x.copy(), cost, now - start
+                best, best_cost, found = x.copy(), cost, now - start_time
             if report and now - last_report >= 0.1:
                 last_report = now
-                report(Progress(now - start, *best_cost, self.placer.solves))
+                report(Progress(now - start_time, *best_cost, self.placer.solves))
 
         def running() -> bool:
-            return time.perf_counter() < deadline and (target is None or best_cost > target)
+            return self.now() < deadline and (target is None or best_cost > target)
 
         # Games without a slot first: make room for them, as long as more of
         # them lack a slot than must, for at most half of the time.
         tabu: dict = {}
         step = 0
-        repair_until = start + seconds / 2
-        while cost[0] > self.bound and running() and time.perf_counter() < repair_until:
+        repair_until = start + budget / 2
+        while cost[0] > self.bound and running() and self.now() < repair_until:
             step += 1
             cost = self.repair(x, tabu, step)
             if step % 5 == 0:
@@ -474,7 +496,7 @@ class Search:
         # rows together and descending again; go on from the outcome when it
         # is better, or worse by d with probability exp(-d / temperature),
         # the temperature falling to nearly 0 at the deadline (annealing).
-        begin = time.perf_counter()
+        begin = self.now()
         while running():
             trial = x.copy()
             self.perturb(trial)
@@ -485,7 +507,7 @@ class Search:
                 accept = False
             else:
                 worse = trial_cost[1] - cost[1]
-                left = (deadline - time.perf_counter()) / max(deadline - begin, 1e-9)
+                left = (deadline - self.now()) / max(deadline - begin, 1e-9)
                 temperature = self.heat * max(left, 0.0) + 0.1
                 accept = worse <= 0 or self.rng.random() < math.exp(-worse / temperature)
             if accept:
@@ -493,4 +515,4 @@ class Search:
             record()
         n = self.n
         return Result(best[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
-                      time.perf_counter() - start, found)
+                      clock() - start_time, found)

@@ -1,3 +1,4 @@
+import hashlib
 import time
 
 import numpy as np
@@ -133,3 +134,22 @@ def test_generated_league_has_the_if_shape():
     assert infeasibility_bound(inst) == 0
     assert all(len(inst.home_slots(t)) >= inst.n_teams for t in range(inst.n_teams))
     assert [(s.min, s.max) for s in inst.separations] == [(60, 273)]
+
+
+# Schedules that runs of 5000 solve calls ended with, fingerprinted: the search
+# must make the same decisions however its bookkeeping is done.
+REPLAYS = [
+    ("generated-2", 3, (0, 74), "4eb37c619ae66c9c"),
+    ("IF1", 3, (2, 106), "39d91c03a3b10092"),  # repairs, and ends at the bound
+    ("IF3", 3, (0, 62), "28c04c4110bbbf2a"),   # repairs, then anneals
+    ("IF8", 3, (1, 37), "2e2e263e65f56b53"),
+]
+
+
+@pytest.mark.parametrize("name, seed, cost, fingerprint", REPLAYS)
+def test_runs_with_a_budget_of_solve_calls_replay_exactly(robinx_dir, name, seed, cost, fingerprint):
+    inst = generate(seed=2) if name == "generated-2" else read_instance(robinx_dir / f"{name}.xml")
+    result = Search(inst, seed=seed).run(0.001, solves=5000)
+    assert (result.infeasibility, result.objective) == cost
+    assert 5000 <= result.solves < 5100
+    assert hashlib.sha256(result.x.tobytes()).hexdigest()[:16] == fingerprint
