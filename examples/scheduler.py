@@ -39,6 +39,7 @@ import numpy as np
 import tavelin
 from bounds import infeasibility_bound
 from robinx import UNSCHEDULED, Instance
+from timetable import Rules, Timetable, slots_of
 
 Cost = tuple[int, int]  # (infeasibility, objective), compared in this order
 
@@ -171,56 +172,46 @@ class Placer:
         n = self.n = instance.n_teams
         self.size = n + spare
         self.model = model
+        self.rules = Rules(instance, model.sets_home, spare)
         self.forbidden = {t: set(slots) for t, slots in model.sets_forbidden.items()}
         for extra in range(n, self.size):
             self.forbidden[extra] = set(range(instance.n_slots))
-        self.engines: dict[bytes, tavelin.Tavelin] = {}
-        self.budget = np.array([max(len(model.sets_home[t]) - (n - 1), 0) for t in range(n)])
-        self.teams = np.arange(n)[:, None]
-        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
-        self.home = np.zeros((n, instance.n_slots + 1), dtype=bool)
-        for team, slots in model.sets_home.items():
-            self.home[team, [int(s) for s in slots]] = True
+        self.engines: dict[int, tavelin.Tavelin] = {}
+        self.budget = np.array(self.rules.budget)
+        self.hard = self.rules.hard
         # following[t][s]: the first home slot of t from s on (past the end: none)
         reach = instance.n_slots + 2 * max((intp for intp, _ in self.hard), default=0) + 1
         self.following = []
         for team in range(n):
+            home = set(map(int, model.sets_home[team]))
             row, nxt = [reach] * (reach + 1), reach
             for s in range(reach - 1, -1, -1):
-                if s < instance.n_slots and self.home[team, s]:
+                if s in home:
                     nxt = s
                 row[s] = nxt
             self.following.append(row)
         self.solves = 0
 
-    def engine(self, full: np.ndarray) -> tavelin.Tavelin:
-        """The ``Tavelin`` that keeps the teams marked in ``full`` out of their
-        own home slots."""
-        key = full.tobytes()
-        engine = self.engines.get(key)
+    def engine(self, full: int) -> tavelin.Tavelin:
+        """The ``Tavelin`` that keeps the teams whose bits are set in
+        ``full`` out of their own home slots."""
+        engine = self.engines.get(full)
         if engine is None:
             forbidden = {t: sorted(self.forbidden[t] | (set(map(int, self.model.sets_home[t]))
-                                                        if t < self.n and full[t] else set()))
+                                                        if t < self.n and full >> t & 1 else set()))
                          for t in self.forbidden}
             m = self.model
-            engine = self.engines[key] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
-                                                          m.r_max, m.penalties)
+            engine = self.engines[full] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
+                                                           m.r_max, m.penalties)
         return engine
 
-    def spent(self, x: np.ndarray) -> np.ndarray:
-        """How many away games each team plays in its own home slots."""
-        n = self.n
-        away = x[:n, :n].T  # row t: the slots of t's away games
-        slots = np.where(away < UNSCHEDULED, away, self.home.shape[1] - 1).astype(np.int64)
-        return self.home[self.teams, slots].sum(axis=1)
-
-    def matrix(self) -> np.ndarray:
+    def timetable(self) -> Timetable:
         """An empty schedule, with the extra rows and columns."""
-        return np.full((self.size, self.size), UNSCHEDULED)
+        return Timetable(self.rules)
 
     def closed(self, x: np.ndarray, team: int) -> list[tuple[int, int]]:
         """(team, slot) pairs where a new game in a home slot of ``team`` would
-        overfill a hard window."""
+        overfill a hard window, worked out from the matrix alone."""
         n = self.n
         slots = team_slots(x[:n, :n])
         following = self.following[team]
@@ -240,29 +231,70 @@ class Placer:
                     s = following[s + 1]
         return sorted(set(found))
 
-    def place(self, x: np.ndarray, team: int) -> None:
-        """Places all home games of ``team`` anew, optimally given the rest."""
-        n = self.n
-        row = x[team]
-        row[:] = UNSCHEDULED
-        full = self.spent(x) >= self.budget
-        full[team] = False
-        used: dict[int, int] = {}
-        cells = []
-        for t, s in self.closed(x, team):
-            k = used.get(t, 0)
-            if k > self.size - n:
-                continue
-            used[t] = k + 1
-            cell = (t, t) if k == 0 else (n + k - 1, t)
-            x[cell] = s
+    def mark(self, flat: np.ndarray, cells: list[int], team: int, shut: int) -> None:
+        """Writes the first of the slots ``shut`` as games of ``team`` into
+        its free cells (of X seen as ``flat``), and the cells into ``cells``."""
+        n, size = self.n, self.size
+        for k in range(size - n + 1):
+            if not shut:
+                return
+            low = shut & -shut
+            shut ^= low
+            cell = (team if k == 0 else n + k - 1) * size + team
+            flat[cell] = low.bit_length() - 1
             cells.append(cell)
-        self.engine(full).solve(x, team)
+
+    def place(self, table: Timetable, team: int) -> list[float] | None:
+        """Places all home games of ``team`` anew, optimally given the rest.
+        Returns the team's row as it was when the placement changed it, else
+        None."""
+        n, size, rules = self.n, self.size, self.rules
+        row = table.x[team]
+        before = row[:n].tolist()
+        row[:] = UNSCHEDULED
+        flat = table.flat
+        cells = []
+        # The teams out of home-day budget and the closed slots, all without
+        # the games of this row.
+        full = table.full & ~(1 << team)
+        home, spent, budget = rules.home, table.spent, rules.budget
+        for t in slots_of(full):  # those whose game here is on one of their home days
+            slot = before[t]
+            if slot != UNSCHEDULED and home[t] >> int(slot) & 1 and spent[t] == budget[t]:
+                full &= ~(1 << t)
+        if table.clashes:  # bit sets cannot tell two games in one slot apart
+            used: dict[int, int] = {}
+            for t, s in self.closed(table.x, team):
+                k = used.get(t, 0)
+                if k <= size - n:
+                    used[t] = k + 1
+                    cells.append((t if k == 0 else n + k - 1) * size + t)
+                    flat[cells[-1]] = s
+        else:
+            games, known, closed = table.games, table.shut, rules.closed
+            open_home, near = home[team], rules.near
+            for t in range(n):
+                shut = known[t]
+                if shut < 0:
+                    shut = table.refresh(t)
+                if shut & open_home and t != team:
+                    shut &= open_home
+                    slot = before[t]
+                    if slot != UNSCHEDULED and shut & near[int(slot)]:
+                        # the game leaving may reopen slots near it
+                        shut = closed(games[t] & ~(1 << int(slot))) & open_home
+                    if shut:
+                        self.mark(flat, cells, t, shut)
+            shut = table.shut_away[team]
+            if shut < 0:  # the team's own games without this row: its away games
+                shut = table.shut_away[team] = closed(table.away[team])
+            if shut & open_home:
+                self.mark(flat, cells, team, shut & open_home)
+        self.engine(full).solve(table.x, team)
         self.solves += 1
         for cell in cells:
-            x[cell] = UNSCHEDULED
-        row[np.isnan(row)] = UNSCHEDULED
-        row[n:] = UNSCHEDULED
+            flat[cell] = UNSCHEDULED
+        return before if table.settle_row(team, before) else None
 
 
 @dataclass
@@ -305,18 +337,20 @@ class Search:
         self.weight = np.ones((self.n, self.n))
         np.fill_diagonal(self.weight, 0.0)
 
-    def cost(self, x: np.ndarray) -> Cost:
-        return self.price(x[:self.n, :self.n])
+    def cost(self, table: Timetable) -> Cost:
+        if table.clashes:  # the timetable's running totals leave out clashing games
+            return self.price(table.x[:self.n, :self.n])
+        return table.cost()
 
-    def construct(self) -> np.ndarray:
-        x = self.placer.matrix()
+    def construct(self) -> Timetable:
+        table = self.placer.timetable()
         order = list(range(self.n))
         self.rng.shuffle(order)
         for team in order:
-            self.placer.place(x, team)
-        return x
+            self.placer.place(table, team)
+        return table
 
-    def descend(self, x: np.ndarray, cost: Cost, deadline: float, patience: int = 0) -> Cost:
+    def descend(self, table: Timetable, cost: Cost, deadline: float, patience: int = 0) -> Cost:
         """Re-places rows, in random order, until ``patience`` of them in a row
         (default: all) do not improve the schedule."""
         patience = patience or self.n
@@ -325,19 +359,18 @@ class Search:
         while self.now() < deadline:
             self.rng.shuffle(order)
             for team in order:
-                saved = x[team].copy()
-                self.placer.place(x, team)
-                if np.array_equal(x[team], saved):
+                saved = self.placer.place(table, team)
+                if saved is None:  # the row stayed as it was
                     stale += 1
                     if stale >= patience:
                         return cost
                     continue
-                new = self.cost(x)
+                new = self.cost(table)
                 if new < cost:
                     cost, stale = new, 0
                     continue
                 if new > cost:
-                    x[team] = saved
+                    table.set_row(team, saved)
                 stale += 1
                 if stale >= patience:
                     return cost
@@ -372,56 +405,57 @@ class Search:
                 return True
         return False
 
-    def force(self, x: np.ndarray, home: int, away: int, slot: int) -> None:
+    def force(self, table: Timetable, home: int, away: int, slot: int) -> None:
         """Puts game home-away into ``slot``, takes out the games in its way and
         re-places the rows of those games around it. Games of the home team's
         own row that were in the way stay without a slot."""
-        ejected = self.blockers(x, home, away, slot)
+        ejected = self.blockers(table.x, home, away, slot)
         for i, j in ejected:
-            x[i, j] = UNSCHEDULED
-        x[home, away] = slot
+            table.set(i, j, UNSCHEDULED)
+        table.set(home, away, float(slot))
         rows = list({i for i, _ in ejected if i != home})
         self.rng.shuffle(rows)
         for team in rows:
-            self.placer.place(x, team)
+            self.placer.place(table, team)
 
-    def repair(self, x: np.ndarray, tabu: dict, step: int) -> Cost:
+    def repair(self, table: Timetable, tabu: dict, step: int) -> tuple[Timetable, Cost]:
         """Takes one game without a slot and makes room for it in each home
         slot it could use in turn, with and without re-placing the home
         team's row afterwards, and keeps the best outcome that is not tabu.
         Outcomes are judged by the games they leave without a slot, each
         weighted by how often it was left out before, so that the walk turns
-        to other games instead of circling around the same few."""
+        to other games instead of circling around the same few. Returns the
+        outcome kept (``table`` when there is none) and its cost."""
         n = self.n
+        x = table.x
         missing = [(int(i), int(j)) for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED) if i != j]
         if not missing:
-            return self.cost(x)
+            return table, self.cost(table)
         home, away = self.rng.choice(missing)
         best = None
         for slot in self.model.sets_home[home]:
             slot = int(slot)
             if slot in self.unavailable[away] or tabu.get((home, away, slot), 0) > step:
                 continue
-            trial = x.copy()
+            trial = table.copy()
             self.force(trial, home, away, slot)
             for variant in (0, 1):
                 if variant:
                     trial = trial.copy()
                     self.placer.place(trial, home)
                 cost = self.cost(trial)
-                key = (self.missing_weight(trial), self.rng.random())
+                key = (self.missing_weight(trial.x), self.rng.random())
                 if best is None or key < best[0]:
                     best = (key, trial, cost)
         if best is None:
-            return self.cost(x)
+            return table, self.cost(table)
         _, trial, cost = best
-        for i, j in np.argwhere((trial != x)[:n, :n]):
+        for i, j in np.argwhere((trial.x != x)[:n, :n]):
             if x[i, j] != UNSCHEDULED:
                 tabu[(int(i), int(j), int(x[i, j]))] = step + 7
-        x[:] = trial
-        for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED):
+        for i, j in np.argwhere(trial.x[:n, :n] == UNSCHEDULED):
             self.weight[i, j] += 1
-        return cost
+        return trial, cost
 
     def missing_weight(self, x: np.ndarray) -> float:
         n = self.n
@@ -429,12 +463,13 @@ class Search:
 
     # -- the whole run -----------------------------------------------------
 
-    def perturb(self, x: np.ndarray) -> None:
+    def perturb(self, table: Timetable) -> None:
         """Clears a few rows and places them again, one after the other."""
         chosen = self.rng.sample(range(self.n), self.rng.randint(*self.ruin))
-        x[chosen] = UNSCHEDULED
         for team in chosen:
-            self.placer.place(x, team)
+            table.clear_row(team)
+        for team in chosen:
+            self.placer.place(table, team)
 
     def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
             target: Cost | None = None, *, progress: Callable[[Progress], None] | None = None,
@@ -486,7 +521,7 @@ class Search:
         repair_until = start + budget / 2
         while cost[0] > self.bound and running() and self.now() < repair_until:
             step += 1
-            cost = self.repair(x, tabu, step)
+            x, cost = self.repair(x, tabu, step)
             if step % 5 == 0:
                 cost = self.descend(x, cost, deadline)
             record()
@@ -514,5 +549,5 @@ class Search:
                 x, cost = trial, trial_cost
             record()
         n = self.n
-        return Result(best[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
+        return Result(best.x[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
                       clock() - start_time, found)
