@@ -177,6 +177,11 @@ class Placer:
         for extra in range(n, self.size):
             self.forbidden[extra] = set(range(instance.n_slots))
         self.engines: dict[int, tavelin.Tavelin] = {}
+        # cells[t]: the cells of X (seen as a flat array) that can hold
+        # closed slots of team t: its diagonal cell, then its column in
+        # each extra row
+        self.cells = [[t * self.size + t] + [row * self.size + t for row in range(n, self.size)]
+                      for t in range(n)]
         self.budget = np.array(self.rules.budget)
         self.hard = self.rules.hard
         # following[t][s]: the first home slot of t from s on (past the end: none)
@@ -231,19 +236,6 @@ class Placer:
                     s = following[s + 1]
         return sorted(set(found))
 
-    def mark(self, flat: np.ndarray, cells: list[int], team: int, shut: int) -> None:
-        """Writes the first of the slots ``shut`` as games of ``team`` into
-        its free cells (of X seen as ``flat``), and the cells into ``cells``."""
-        n, size = self.n, self.size
-        for k in range(size - n + 1):
-            if not shut:
-                return
-            low = shut & -shut
-            shut ^= low
-            cell = (team if k == 0 else n + k - 1) * size + team
-            flat[cell] = low.bit_length() - 1
-            cells.append(cell)
-
     def place(self, table: Timetable, team: int) -> list[float] | None:
         """Places all home games of ``team`` anew, optimally given the rest.
         Returns the team's row as it was when the placement changed it, else
@@ -252,8 +244,8 @@ class Placer:
         row = table.x[team]
         before = row[:n].tolist()
         row[:] = UNSCHEDULED
-        flat = table.flat
-        cells = []
+        cells: list[int] = []  # the cells marked, in X seen as a flat array
+        slots: list[int] = []  # the slot marked in each
         # The teams out of home-day budget and the closed slots, all without
         # the games of this row.
         full = table.full & ~(1 << team)
@@ -268,28 +260,46 @@ class Placer:
                 k = used.get(t, 0)
                 if k <= size - n:
                     used[t] = k + 1
-                    cells.append((t if k == 0 else n + k - 1) * size + t)
-                    flat[cells[-1]] = s
+                    cells.append(self.cells[t][k])
+                    slots.append(s)
         else:
             games, known, closed = table.games, table.shut, rules.closed
             open_home, near = home[team], rules.near
-            for t in range(n):
+            # the teams whose closed slots, if known (else -1), meet the home slots
+            for t in [t for t, shut in enumerate(known) if shut & open_home]:
                 shut = known[t]
                 if shut < 0:
-                    shut = table.refresh(t)
-                if shut & open_home and t != team:
-                    shut &= open_home
-                    slot = before[t]
-                    if slot != UNSCHEDULED and shut & near[int(slot)]:
-                        # the game leaving may reopen slots near it
-                        shut = closed(games[t] & ~(1 << int(slot))) & open_home
-                    if shut:
-                        self.mark(flat, cells, t, shut)
+                    shut = table.refresh(t) & open_home
+                    if not shut:
+                        continue
+                if t == team:
+                    continue
+                shut &= open_home
+                slot = before[t]
+                if slot != UNSCHEDULED and shut & near[int(slot)]:
+                    # the game leaving may reopen slots near it
+                    shut = closed(games[t] & ~(1 << int(slot))) & open_home
+                for cell in self.cells[t]:  # the lowest slots, as many as there are cells
+                    if not shut:
+                        break
+                    low = shut & -shut
+                    shut ^= low
+                    cells.append(cell)
+                    slots.append(low.bit_length() - 1)
             shut = table.shut_away[team]
             if shut < 0:  # the team's own games without this row: its away games
                 shut = table.shut_away[team] = closed(table.away[team])
-            if shut & open_home:
-                self.mark(flat, cells, team, shut & open_home)
+            shut &= open_home
+            for cell in self.cells[team]:
+                if not shut:
+                    break
+                low = shut & -shut
+                shut ^= low
+                cells.append(cell)
+                slots.append(low.bit_length() - 1)
+        flat = table.flat
+        for cell, slot in zip(cells, slots):
+            flat[cell] = slot
         self.engine(full).solve(table.x, team)
         self.solves += 1
         for cell in cells:

@@ -263,15 +263,14 @@ class Timetable:
         row = self.x[team]
         row[n:] = UNSCHEDULED
         after = row[:n].tolist()
-        if after == before:  # NaN is unequal to everything: never taken then
+        if after == before:
             return False
-        moves = []
-        for away in range(n):
-            slot = after[away]
-            if slot != slot:  # NaN
-                slot = row[away] = UNSCHEDULED
-            if slot != before[away]:
-                moves.append((away, before[away], slot))
+        total = sum(after)
+        if total != total:  # NaN for some opponent
+            for away, slot in enumerate(after):
+                if slot != slot:
+                    row[away] = after[away] = UNSCHEDULED
+        moves = [(away, old, new) for away, (old, new) in enumerate(zip(before, after)) if new != old]
         if moves:
             self._book(team, moves)
         return bool(moves)
@@ -280,10 +279,14 @@ class Timetable:
         """Books the moves (away team, old slot, new slot) of home's games,
         already made in X: all games leave their old slots first, so that
         no team seems to play twice in a slot on the way."""
-        rules, games, away_games, stale = self.rules, self.games, self.away, 1 << home
+        rules, games, away_games, shut, shut_away = (self.rules, self.games, self.away,
+                                                     self.shut, self.shut_away)
+        stale = 0
+        home_games = games[home]
         recount = self.clashes
         for away, old, _ in moves:
             stale |= 1 << away
+            shut[away] = shut_away[away] = -1
             if old != UNSCHEDULED:
                 bit = 1 << int(old)
                 games[home] ^= bit
@@ -304,11 +307,10 @@ class Timetable:
                     self._spend(away, 1)
                 self.missing -= 1
         if recount:
-            self._recount([t for t in range(rules.n) if stale >> t & 1])
-        shut, shut_away = self.shut, self.shut_away
-        shut[home] = shut_away[home] = -1
-        for away, _, _ in moves:
-            shut[away] = shut_away[away] = -1
+            self._recount([home] + [t for t in range(rules.n) if stale >> t & 1])
+        if games[home] != home_games:  # not when its games only changed opponents
+            shut[home] = -1
+            stale |= 1 << home
         self.stale |= stale
 
     def _spend(self, team: int, days: int) -> None:
