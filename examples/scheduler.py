@@ -236,6 +236,20 @@ class Placer:
                     s = following[s + 1]
         return sorted(set(found))
 
+    def mark(self, team: int, shut: int, taken: int, cells: list[int], slots: list[int]) -> None:
+        """Gives the lowest of the closed slots ``shut`` of ``team`` the
+        team's cells, as many as there are, and adds to ``cells`` and
+        ``slots`` those that the team's games ``taken`` do not already hold:
+        a second game in a slot blocks nothing more."""
+        for cell in self.cells[team]:
+            if not shut:
+                return
+            low = shut & -shut
+            shut ^= low
+            if not taken & low:
+                cells.append(cell)
+                slots.append(low.bit_length() - 1)
+
     def place(self, table: Timetable, team: int) -> list[float] | None:
         """Places all home games of ``team`` anew, optimally given the rest.
         Returns the team's row as it was when the placement changed it, else
@@ -275,28 +289,17 @@ class Placer:
                 if t == team:
                     continue
                 shut &= open_home
+                taken = games[t]
                 slot = before[t]
-                if slot != UNSCHEDULED and shut & near[int(slot)]:
-                    # the game leaving may reopen slots near it
-                    shut = closed(games[t] & ~(1 << int(slot))) & open_home
-                for cell in self.cells[t]:  # the lowest slots, as many as there are cells
-                    if not shut:
-                        break
-                    low = shut & -shut
-                    shut ^= low
-                    cells.append(cell)
-                    slots.append(low.bit_length() - 1)
+                if slot != UNSCHEDULED:
+                    taken &= ~(1 << int(slot))
+                    if shut & near[int(slot)]:  # the game leaving may reopen slots near it
+                        shut = closed(taken) & open_home
+                self.mark(t, shut, taken, cells, slots)
             shut = table.shut_away[team]
             if shut < 0:  # the team's own games without this row: its away games
                 shut = table.shut_away[team] = closed(table.away[team])
-            shut &= open_home
-            for cell in self.cells[team]:
-                if not shut:
-                    break
-                low = shut & -shut
-                shut ^= low
-                cells.append(cell)
-                slots.append(low.bit_length() - 1)
+            self.mark(team, shut & open_home, table.away[team], cells, slots)
         flat = table.flat
         for cell, slot in zip(cells, slots):
             flat[cell] = slot

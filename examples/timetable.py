@@ -194,42 +194,37 @@ class Timetable:
         self.missing = n * (n - 1)  # games without a slot
         self.doubled = [0] * n  # each team's games beyond the first in a slot
         self.clashes = 0  # their sum
-        self.shut = [0] * n  # Rules.closed of each team's games, -1 while stale
+        # What each team's games close and cost (Rules.summary); shut[t] is
+        # -1 while the three are to be worked out again.
+        self.shut = [0] * n
+        self.team_excess = [0] * n
+        self.team_objective = [0] * n
         self.shut_away = [0] * n  # Rules.closed of its away games, -1 while not known
-        self.team_cost = [(0, 0)] * n  # (excess, objective) of each team's games
-        self.stale = 0  # bit t: shut[t] and team_cost[t] are to be worked out again
-        self.excess = 0
-        self.objective = 0
 
     def copy(self) -> Timetable:
         other = Timetable.__new__(Timetable)
         other.__dict__.update(self.__dict__)
         other.x = self.x.copy()
         other.flat = other.x.reshape(-1)
-        for name in ("games", "away", "spent", "doubled", "shut", "shut_away", "team_cost"):
+        for name in ("games", "away", "spent", "doubled", "shut", "shut_away", "team_excess",
+                     "team_objective"):
             setattr(other, name, getattr(self, name)[:])
         return other
 
     def cost(self) -> tuple[int, int]:
         """(infeasibility, objective), as ``Pricing`` gives them for X while
         no team plays twice in a slot."""
-        stale = self.stale
-        while stale:
-            low = stale & -stale
-            stale ^= low
-            self.refresh(low.bit_length() - 1)
-        return self.missing + self.excess, self.objective
+        shut, games, summary = self.shut, self.games, self.rules.summary
+        excess, objective = self.team_excess, self.team_objective
+        for t in [t for t, known in enumerate(shut) if known < 0]:
+            shut[t], excess[t], objective[t] = summary(games[t])
+        return self.missing + sum(excess), sum(objective)
 
     def refresh(self, team: int) -> int:
         """Works out again what the team's games close and cost; returns
         the slots they close."""
-        shut, excess, objective = self.rules.summary(self.games[team])
-        old_excess, old_objective = self.team_cost[team]
-        self.team_cost[team] = excess, objective
-        self.excess += excess - old_excess
-        self.objective += objective - old_objective
+        shut, self.team_excess[team], self.team_objective[team] = self.rules.summary(self.games[team])
         self.shut[team] = shut
-        self.stale &= ~(1 << team)
         return shut
 
     # -- changing games ----------------------------------------------------
@@ -281,11 +276,9 @@ class Timetable:
         no team seems to play twice in a slot on the way."""
         rules, games, away_games, shut, shut_away = (self.rules, self.games, self.away,
                                                      self.shut, self.shut_away)
-        stale = 0
         home_games = games[home]
         recount = self.clashes
         for away, old, _ in moves:
-            stale |= 1 << away
             shut[away] = shut_away[away] = -1
             if old != UNSCHEDULED:
                 bit = 1 << int(old)
@@ -307,11 +300,9 @@ class Timetable:
                     self._spend(away, 1)
                 self.missing -= 1
         if recount:
-            self._recount([home] + [t for t in range(rules.n) if stale >> t & 1])
+            self._recount([home] + [away for away, _, _ in moves])
         if games[home] != home_games:  # not when its games only changed opponents
             shut[home] = -1
-            stale |= 1 << home
-        self.stale |= stale
 
     def _spend(self, team: int, days: int) -> None:
         spent = self.spent[team] = self.spent[team] + days
