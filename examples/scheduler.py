@@ -264,10 +264,14 @@ class Placer:
         # the games of this row.
         full = table.full & ~(1 << team)
         home, spent, budget = rules.home, table.spent, rules.budget
-        for t in slots_of(full):  # those whose game here is on one of their home days
+        at_budget = full
+        while at_budget:  # those whose game here is on one of their home days
+            low = at_budget & -at_budget
+            at_budget ^= low
+            t = low.bit_length() - 1
             slot = before[t]
             if slot != UNSCHEDULED and home[t] >> int(slot) & 1 and spent[t] == budget[t]:
-                full &= ~(1 << t)
+                full ^= low
         if table.clashes:  # bit sets cannot tell two games in one slot apart
             used: dict[int, int] = {}
             for t, s in self.closed(table.x, team):
@@ -295,15 +299,20 @@ class Placer:
                     taken &= ~(1 << int(slot))
                     if shut & near[int(slot)]:  # the game leaving may reopen slots near it
                         shut = closed(taken) & open_home
-                self.mark(t, shut, taken, cells, slots)
+                if shut & (shut - 1):
+                    self.mark(t, shut, taken, cells, slots)
+                elif shut & ~taken:  # one slot, for the team's diagonal cell
+                    cells.append(t * size + t)
+                    slots.append(shut.bit_length() - 1)
             shut = table.shut_away[team]
             if shut < 0:  # the team's own games without this row: its away games
                 shut = table.shut_away[team] = closed(table.away[team])
-            self.mark(team, shut & open_home, table.away[team], cells, slots)
+            if shut & open_home:
+                self.mark(team, shut & open_home, table.away[team], cells, slots)
         flat = table.flat
         for cell, slot in zip(cells, slots):
             flat[cell] = slot
-        self.engine(full).solve(table.x, team)
+        (self.engines.get(full) or self.engine(full)).solve(table.x, team)
         self.solves += 1
         for cell in cells:
             flat[cell] = UNSCHEDULED

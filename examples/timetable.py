@@ -272,36 +272,47 @@ class Timetable:
 
     def _book(self, home: int, moves: list[tuple[int, float, float]]) -> None:
         """Books the moves (away team, old slot, new slot) of home's games,
-        already made in X: all games leave their old slots first, so that
-        no team seems to play twice in a slot on the way."""
-        rules, games, away_games, shut, shut_away = (self.rules, self.games, self.away,
-                                                     self.shut, self.shut_away)
-        home_games = games[home]
+        already made in X. Each away team has one game in the row, so its
+        game leaves and joins in one step; the home team's games all leave
+        before any joins, so that it never seems to play twice in a slot on
+        the way."""
+        games, away_games, shut, shut_away = self.games, self.away, self.shut, self.shut_away
+        home_days = self.rules.home
         recount = self.clashes
-        for away, old, _ in moves:
+        left = joined = 0  # the slots of the home team's games that leave, and that join
+        joins = 0
+        missing = self.missing
+        for away, old, new in moves:
             shut[away] = shut_away[away] = -1
+            its, its_away = games[away], away_games[away]
             if old != UNSCHEDULED:
                 bit = 1 << int(old)
-                games[home] ^= bit
-                games[away] ^= bit
-                away_games[away] ^= bit
-                if rules.home[away] & bit:
+                left |= bit
+                its ^= bit
+                its_away ^= bit
+                if home_days[away] & bit:
                     self._spend(away, -1)
-                self.missing += 1
-        for away, _, new in moves:
+                missing += 1
             if new != UNSCHEDULED:
                 bit = 1 << int(new)
-                if (games[home] | games[away]) & bit:
-                    recount = True  # a team now plays twice in the slot
-                games[home] |= bit
-                games[away] |= bit
-                away_games[away] |= bit
-                if rules.home[away] & bit:
+                if its & bit:
+                    recount = True  # the away team now plays twice in the slot
+                joined |= bit
+                joins += 1
+                its |= bit
+                its_away |= bit
+                if home_days[away] & bit:
                     self._spend(away, 1)
-                self.missing -= 1
+                missing -= 1
+            games[away], away_games[away] = its, its_away
+        self.missing = missing
+        kept = games[home] ^ left
+        if kept & joined or joined.bit_count() != joins:
+            recount = True  # the home team now plays twice in a slot
         if recount:
             self._recount([home] + [away for away, _, _ in moves])
-        if games[home] != home_games:  # not when its games only changed opponents
+        elif kept | joined != games[home]:  # not when its games only changed opponents
+            games[home] = kept | joined
             shut[home] = -1
 
     def _spend(self, team: int, days: int) -> None:
@@ -321,4 +332,5 @@ class Timetable:
             away_slots = [int(s) for s in away if s == s and s != UNSCHEDULED]
             self.games[t], self.away[t] = bits(slots), bits(away_slots)
             self.doubled[t] = len(slots) - len(set(slots))
+            self.shut[t] = self.shut_away[t] = -1
         self.clashes = sum(self.doubled)
