@@ -236,53 +236,55 @@ class Placer:
                     s = following[s + 1]
         return sorted(set(found))
 
-    def mark(self, team: int, shut: int, taken: int, cells: list[int], slots: list[int]) -> None:
+    def mark(self, flat: np.ndarray, team: int, shut: int, taken: int, cells: list[int]) -> None:
         """Gives the lowest of the closed slots ``shut`` of ``team`` the
-        team's cells, as many as there are, and adds to ``cells`` and
-        ``slots`` those that the team's games ``taken`` do not already hold:
-        a second game in a slot blocks nothing more."""
+        team's cells, as many as there are, and writes into ``flat`` (X as
+        one row) those that the team's games ``taken`` do not already hold
+        (a second game in a slot blocks nothing more); adds the cells
+        written to ``cells``."""
         for cell in self.cells[team]:
             if not shut:
                 return
             low = shut & -shut
             shut ^= low
             if not taken & low:
+                flat[cell] = low.bit_length() - 1
                 cells.append(cell)
-                slots.append(low.bit_length() - 1)
 
     def place(self, table: Timetable, team: int) -> list[float] | None:
         """Places all home games of ``team`` anew, optimally given the rest.
         Returns the team's row as it was when the placement changed it, else
         None."""
-        n, size, rules = self.n, self.size, self.rules
+        n, rules = self.n, self.rules
         row = table.x[team]
         before = row[:n].tolist()
         row[:] = UNSCHEDULED
-        cells: list[int] = []  # the cells marked, in X seen as a flat array
-        slots: list[int] = []  # the slot marked in each
+        flat = table.flat
+        cells: list[int] = []  # the cells written, in X seen as one row
         # The teams out of home-day budget and the closed slots, all without
         # the games of this row.
         full = table.full & ~(1 << team)
-        home, spent, budget = rules.home, table.spent, rules.budget
+        home = rules.home
         at_budget = full
         while at_budget:  # those whose game here is on one of their home days
             low = at_budget & -at_budget
             at_budget ^= low
             t = low.bit_length() - 1
             slot = before[t]
-            if slot != UNSCHEDULED and home[t] >> int(slot) & 1 and spent[t] == budget[t]:
+            if slot != UNSCHEDULED and home[t] >> int(slot) & 1 \
+                    and table.spent[t] == rules.budget[t]:
                 full ^= low
         if table.clashes:  # bit sets cannot tell two games in one slot apart
             used: dict[int, int] = {}
             for t, s in self.closed(table.x, team):
                 k = used.get(t, 0)
-                if k <= size - n:
+                if k <= self.size - n:
                     used[t] = k + 1
                     cells.append(self.cells[t][k])
-                    slots.append(s)
+                    flat[cells[-1]] = s
         else:
             games, known, closed = table.games, table.shut, rules.closed
-            open_home, near = home[team], rules.near
+            open_home, near, diagonal = home[team], rules.near, self.size + 1
             # the teams whose closed slots, if known (else -1), meet the home slots
             for t in [t for t, shut in enumerate(known) if shut & open_home]:
                 shut = known[t]
@@ -296,22 +298,20 @@ class Placer:
                 taken = games[t]
                 slot = before[t]
                 if slot != UNSCHEDULED:
-                    taken &= ~(1 << int(slot))
-                    if shut & near[int(slot)]:  # the game leaving may reopen slots near it
+                    s = int(slot)
+                    taken ^= 1 << s
+                    if shut & near[s]:  # the game leaving may reopen slots near it
                         shut = closed(taken) & open_home
                 if shut & (shut - 1):
-                    self.mark(t, shut, taken, cells, slots)
+                    self.mark(flat, t, shut, taken, cells)
                 elif shut & ~taken:  # one slot, for the team's diagonal cell
-                    cells.append(t * size + t)
-                    slots.append(shut.bit_length() - 1)
+                    flat[t * diagonal] = shut.bit_length() - 1
+                    cells.append(t * diagonal)
             shut = table.shut_away[team]
             if shut < 0:  # the team's own games without this row: its away games
                 shut = table.shut_away[team] = closed(table.away[team])
             if shut & open_home:
-                self.mark(team, shut & open_home, table.away[team], cells, slots)
-        flat = table.flat
-        for cell, slot in zip(cells, slots):
-            flat[cell] = slot
+                self.mark(flat, team, shut & open_home, table.away[team], cells)
         (self.engines.get(full) or self.engine(full)).solve(table.x, team)
         self.solves += 1
         for cell in cells:

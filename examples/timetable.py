@@ -21,6 +21,8 @@ integers and bit sets.
 
 from __future__ import annotations
 
+from typing import Callable
+
 import numpy as np
 
 from robinx import UNSCHEDULED, Instance
@@ -82,8 +84,38 @@ class Rules:
         # of up to 4 slots) have versions of ``closed`` and ``summary`` in
         # fewer steps; they give the same results as the general ones.
         if self.hard == [(4, 2)] and self.reach == 4:
-            self.closed = self._closed_two_in_four  # type: ignore[method-assign]
-            self.summary = self._summary_two_in_four  # type: ignore[method-assign]
+            self.closed, self.summary = self._two_in_four()  # type: ignore[method-assign]
+
+    def _two_in_four(self) -> tuple[Callable[[int], int], Callable[[int], tuple[int, int, int]]]:
+        """``closed`` and ``summary`` for at most 2 games in 4 slots and
+        soft windows of up to 4 slots, with the tables in local names."""
+        _, cost1, cost2, cost3 = self.gap_cost
+        edges = self.edge[1] | self.edge[2] | self.edge[3]
+        exact = self.team_cost
+
+        def closed(games: int) -> int:
+            one, two, three = games >> 1, games >> 2, games >> 3
+            one_two = one | two
+            # windows from slot w with 2 games or more: two of w + 1 .. w + 3, or w and one of them
+            full = (one & two) | (one_two & three) | (games & (one_two | three))
+            return full | full << 1 | full << 2 | full << 3
+
+        def summary(games: int) -> tuple[int, int, int]:
+            one, two, three = games >> 1, games >> 2, games >> 3
+            one_two = one | two
+            later = (one & two) | (one_two & three)  # bit w: 2 games or more in w + 1 .. w + 3
+            full = later | (games & (one_two | three))
+            # consecutive games 1, 2 and 3 slots apart
+            gap1, gap2, gap3 = games & one, games & two & ~one, games & three & ~one_two
+            if games & later or (gap1 | gap2 | gap3) & edges:
+                # a window over the limit, or pairs near the ends of the season
+                excess, objective = exact(games)
+            else:
+                excess = 0
+                objective = cost1 * gap1.bit_count() + cost2 * gap2.bit_count() + cost3 * gap3.bit_count()
+            return full | full << 1 | full << 2 | full << 3, excess, objective
+
+        return closed, summary
 
     def closed(self, games: int) -> int:
         """The slots in which one more game would overfill a hard window of a
@@ -100,28 +132,6 @@ class Rules:
     def summary(self, games: int) -> tuple[int, int, int]:
         """(closed, excess, objective) of a team's games ``games``."""
         return (self.closed(games), *self.team_cost(games))
-
-    def _closed_two_in_four(self, games: int) -> int:
-        one, two, three = games >> 1, games >> 2, games >> 3
-        one_two = one | two
-        # windows from slot w with 2 games or more: two of w + 1 .. w + 3, or w and one of them
-        full = (one & two) | (one_two & three) | (games & (one_two | three))
-        return full | full << 1 | full << 2 | full << 3
-
-    def _summary_two_in_four(self, games: int) -> tuple[int, int, int]:
-        one, two, three = games >> 1, games >> 2, games >> 3
-        one_two = one | two
-        later = (one & two) | (one_two & three)  # bit w: 2 games or more in w + 1 .. w + 3
-        full = later | (games & (one_two | three))
-        excess = self.team_cost(games)[0] if games & later else 0
-        # consecutive games 1, 2 and 3 slots apart
-        gap1, gap2, gap3 = games & one, games & two & ~one, games & three & ~one_two
-        cost = self.gap_cost
-        objective = cost[1] * gap1.bit_count() + cost[2] * gap2.bit_count() + cost[3] * gap3.bit_count()
-        edge = self.edge
-        if gap1 & edge[1] or gap2 & edge[2] or gap3 & edge[3]:
-            objective = self.team_cost(games)[1]
-        return full | full << 1 | full << 2 | full << 3, excess, objective
 
     def team_cost(self, games: int) -> tuple[int, int]:
         """(excess, objective) of a team's games ``games``: how far they

@@ -91,7 +91,7 @@ OTHER_RULES = (RestWindow(5, 3, True, 1), RestWindow(3, 2, True, 1),
 def test_what_a_team_closes_and_costs(windows):
     instance = Instance("rules", 4, 60, (), windows, ())
     rules = Rules(instance, {t: [] for t in range(4)}, spare=2)
-    assert (rules.summary.__name__ == "_summary_two_in_four") == (windows is IF_RULES)
+    assert (rules.summary.__qualname__ == "Rules._two_in_four.<locals>.summary") == (windows is IF_RULES)
     rng = random.Random(7)
     for case in range(300):
         games = random_games(rng, instance.n_slots, crowded=case % 2 == 0)
