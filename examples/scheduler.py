@@ -39,7 +39,7 @@ import numpy as np
 import tavelin
 from bounds import infeasibility_bound
 from robinx import UNSCHEDULED, Instance
-from timetable import Rules, Timetable, slots_of
+from timetable import Pricing, Rules, Timetable, team_slots  # noqa: F401 (Pricing: re-exported)
 
 Cost = tuple[int, int]  # (infeasibility, objective), compared in this order
 
@@ -90,61 +90,6 @@ def model_for(instance: Instance) -> Model:
         r_max=2,
         penalties=penalties,
     )
-
-
-def team_slots(x: np.ndarray) -> np.ndarray:
-    """Row t: the slots of team t's games, ascending, padded with 9999.0."""
-    return np.sort(np.concatenate((x, x.T), axis=1), axis=1)
-
-
-class Pricing:
-    """Exact cost (infeasibility, objective) of a schedule in the search.
-
-    The schedules of the search keep CA1, SE1 and one game per slot by
-    construction (the module's cost model forbids the rest), so the
-    infeasibility counts games without a slot and hard rest-window excess.
-    A soft window (at most one game in intp slots) holding c > 1 games costs
-    c - 1 times its penalty: one for each two consecutive games inside it. So
-    the objective sums, over consecutive games s < s + d of each team, the
-    cost of the pair: for each soft window, the number of windows that hold
-    both slots (fewer near the ends of the season) times its penalty. Pair
-    costs are looked up in a table made once.
-    """
-
-    def __init__(self, instance: Instance):
-        self.n = instance.n_teams
-        self.n_slots = instance.n_slots
-        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
-        soft = [(r.intp, r.penalty) for r in instance.windows if not r.hard]
-        self.reach = max((intp for intp, _ in soft), default=0)  # gaps below this can cost
-        s = np.arange(self.n_slots)[:, None]
-        d = np.arange(max(self.reach, 1))[None, :]
-        self.pair_cost = np.zeros((self.n_slots, max(self.reach, 1)), dtype=np.int64)
-        for intp, penalty in soft:
-            # windows start at w, max(0, s + d - intp + 1) <= w <= min(s, n_slots - intp)
-            count = np.minimum(s, self.n_slots - intp) - np.maximum(0, s + d - intp + 1) + 1
-            self.pair_cost += penalty * np.maximum(count, 0)
-
-    def __call__(self, x: np.ndarray) -> Cost:
-        infeasibility = int(np.count_nonzero(x == UNSCHEDULED)) - self.n
-        slots = team_slots(x)
-        for intp, most in self.hard:
-            later = slots[:, most:]
-            if np.any((later - slots[:, :-most] < intp) & (later < UNSCHEDULED)):
-                infeasibility += self.window_excess(slots, intp, most)
-        first = slots[:, :-1]
-        gap = slots[:, 1:] - first
-        near = (gap < self.reach) & (first < UNSCHEDULED)
-        objective = int(self.pair_cost[first[near].astype(np.int64), gap[near].astype(np.int64)].sum())
-        return infeasibility, objective
-
-    def window_excess(self, slots: np.ndarray, intp: int, most: int) -> int:
-        excess = 0
-        for row in slots:
-            counts = np.bincount(row[row < UNSCHEDULED].astype(np.int64), minlength=self.n_slots)
-            running = np.concatenate(([0], np.cumsum(counts)))
-            excess += int(np.maximum(running[intp:] - running[:-intp] - most, 0).sum())
-        return excess
 
 
 class Placer:
@@ -351,7 +296,6 @@ class Search:
         self.n = instance.n_teams
         self.model = model_for(instance)
         self.placer = Placer(instance, self.model, spare)
-        self.price = Pricing(instance)
         self.rng = random.Random(seed)
         self.unavailable = [instance.unavailable(t) for t in range(self.n)]
         self.bound = infeasibility_bound(instance)
@@ -360,8 +304,6 @@ class Search:
         np.fill_diagonal(self.weight, 0.0)
 
     def cost(self, table: Timetable) -> Cost:
-        if table.clashes:  # the timetable's running totals leave out clashing games
-            return self.price(table.x[:self.n, :self.n])
         return table.cost()
 
     def construct(self) -> Timetable:
@@ -387,7 +329,7 @@ class Search:
                     if stale >= patience:
                         return cost
                     continue
-                new = self.cost(table)
+                new = table.cost()
                 if new < cost:
                     cost, stale = new, 0
                     continue
@@ -410,7 +352,7 @@ class Search:
             games = [(team, int(j), x[team, j]) for j in range(n) if x[team, j] != UNSCHEDULED]
             games += [(int(i), team, x[i, team]) for i in range(n) if x[i, team] != UNSCHEDULED]
             found += [(i, j) for i, j, s in games if s == slot]
-            for intp, most in self.price.hard:
+            for intp, most in self.placer.hard:
                 near = sorted((abs(s - slot), s, i, j) for i, j, s in games if 0 < abs(s - slot) < intp)
                 # take out the nearest games until no window around the slot is too full
                 while near and self.overfull([s for _, s, _, _ in near], slot, intp, most):

@@ -45,6 +45,61 @@ def slots_of(value: int) -> list[int]:
     return found
 
 
+def team_slots(x: np.ndarray) -> np.ndarray:
+    """Row t: the slots of team t's games, ascending, padded with 9999.0."""
+    return np.sort(np.concatenate((x, x.T), axis=1), axis=1)
+
+
+class Pricing:
+    """Exact cost (infeasibility, objective) of a schedule in the search.
+
+    The schedules of the search keep CA1, SE1 and one game per slot by
+    construction (the module's cost model forbids the rest), so the
+    infeasibility counts games without a slot and hard rest-window excess.
+    A soft window (at most one game in intp slots) holding c > 1 games costs
+    c - 1 times its penalty: one for each two consecutive games inside it. So
+    the objective sums, over consecutive games s < s + d of each team, the
+    cost of the pair: for each soft window, the number of windows that hold
+    both slots (fewer near the ends of the season) times its penalty. Pair
+    costs are looked up in a table made once.
+    """
+
+    def __init__(self, instance: Instance):
+        self.n = instance.n_teams
+        self.n_slots = instance.n_slots
+        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
+        soft = [(r.intp, r.penalty) for r in instance.windows if not r.hard]
+        self.reach = max((intp for intp, _ in soft), default=0)  # gaps below this can cost
+        s = np.arange(self.n_slots)[:, None]
+        d = np.arange(max(self.reach, 1))[None, :]
+        self.pair_cost = np.zeros((self.n_slots, max(self.reach, 1)), dtype=np.int64)
+        for intp, penalty in soft:
+            # windows start at w, max(0, s + d - intp + 1) <= w <= min(s, n_slots - intp)
+            count = np.minimum(s, self.n_slots - intp) - np.maximum(0, s + d - intp + 1) + 1
+            self.pair_cost += penalty * np.maximum(count, 0)
+
+    def __call__(self, x: np.ndarray) -> Cost:
+        infeasibility = int(np.count_nonzero(x == UNSCHEDULED)) - self.n
+        slots = team_slots(x)
+        for intp, most in self.hard:
+            later = slots[:, most:]
+            if np.any((later - slots[:, :-most] < intp) & (later < UNSCHEDULED)):
+                infeasibility += self.window_excess(slots, intp, most)
+        first = slots[:, :-1]
+        gap = slots[:, 1:] - first
+        near = (gap < self.reach) & (first < UNSCHEDULED)
+        objective = int(self.pair_cost[first[near].astype(np.int64), gap[near].astype(np.int64)].sum())
+        return infeasibility, objective
+
+    def window_excess(self, slots: np.ndarray, intp: int, most: int) -> int:
+        excess = 0
+        for row in slots:
+            counts = np.bincount(row[row < UNSCHEDULED].astype(np.int64), minlength=self.n_slots)
+            running = np.concatenate(([0], np.cumsum(counts)))
+            excess += int(np.maximum(running[intp:] - running[:-intp] - most, 0).sum())
+        return excess
+
+
 class Rules:
     """The fixed tables of one instance for ``Timetable``."""
 
@@ -52,6 +107,7 @@ class Rules:
         n = self.n = instance.n_teams
         self.size = n + spare
         self.n_slots = instance.n_slots
+        self.pricing = Pricing(instance)
         self.home = [bits(home_slots[t]) for t in range(n)]
         self.budget = [max(len(home_slots[t]) - (n - 1), 0) for t in range(n)]
         self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
@@ -222,8 +278,9 @@ class Timetable:
         return other
 
     def cost(self) -> tuple[int, int]:
-        """(infeasibility, objective), as ``Pricing`` gives them for X while
-        no team plays twice in a slot."""
+        """(infeasibility, objective), as ``Pricing`` gives them for X."""
+        if self.clashes:  # the teams' bits cannot tell what two games in a slot cost
+            return self.rules.pricing(self.x[:self.rules.n, :self.rules.n])
         shut, games, summary = self.shut, self.games, self.rules.summary
         excess, objective = self.team_excess, self.team_objective
         for t in [t for t, known in enumerate(shut) if known < 0]:
