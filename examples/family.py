@@ -11,9 +11,12 @@ leagues that cannot be played in full.
 from __future__ import annotations
 
 from dataclasses import replace
+from pathlib import Path
 
 from league import Shape, variant
-from robinx import Instance, RestWindow
+from robinx import Instance, RestWindow, read_instance
+
+SHIPPED = Path(__file__).resolve().parent / "instances"
 
 IF = Shape()
 FAMILY: dict[str, tuple[int, Shape]] = {
@@ -33,9 +36,15 @@ FAMILY: dict[str, tuple[int, Shape]] = {
     "G11": (111, replace(IF, short=1)),  # cannot be played in full
     "G12": (112, replace(IF, n_teams=14, stranded=1)),  # nor these
     "G13": (113, replace(IF, short=1, stranded=2, spare=(0, 2))),
+    "G14": (114, replace(IF, n_teams=13, short=2, stranded=1, holidays=5, days_off=20)),
 }
 
 
 def family_instance(name: str) -> Instance:
     seed, shape = FAMILY[name]
     return replace(variant(seed, shape), name=name)
+
+
+def named_instance(name: str) -> Instance:
+    """A generated league of the family (G1, ...) or a shipped instance (IF1, ...)."""
+    return family_instance(name) if name in FAMILY else read_instance(SHIPPED / f"{name}.xml")
