@@ -203,7 +203,7 @@ class Placer:
         n, rules = self.n, self.rules
         row = table.x[team]
         before = row[:n].tolist()
-        row[:] = UNSCHEDULED
+        row.fill(UNSCHEDULED)
         flat = table.flat
         cells: list[int] = []  # the cells written, in X seen as one row
         # The teams out of home-day budget and the closed slots, all without

@@ -321,9 +321,10 @@ class Timetable:
         """Takes in row ``team`` of X as ``solve`` left it, where it was
         ``before`` (its first n values): NaN (no slot) becomes UNSCHEDULED,
         the extra columns are emptied. Says whether the row changed."""
-        n = self.rules.n
+        n, size, flat = self.rules.n, self.rules.size, self.flat
+        for cell in range(team * size + n, team * size + size):  # scalar writes: the fastest way here
+            flat[cell] = UNSCHEDULED
         row = self.x[team]
-        row[n:] = UNSCHEDULED
         after = row[:n].tolist()
         if after == before:
             return False
