@@ -38,6 +38,7 @@ import numpy as np
 
 import tavelin
 from bounds import infeasibility_bound
+from floors import known_floor
 from robinx import UNSCHEDULED, Instance
 from timetable import Pricing, Rules, Timetable, team_slots  # noqa: F401 (Pricing: re-exported)
 
@@ -298,7 +299,10 @@ class Search:
         self.placer = Placer(instance, self.model, spare)
         self.rng = random.Random(seed)
         self.unavailable = [instance.unavailable(t) for t in range(self.n)]
-        self.bound = infeasibility_bound(instance)
+        # The fewest games without a slot to aim for: the proven floor where
+        # one is kept (floors.json), else the lower bound.
+        floor = known_floor(instance)
+        self.bound = infeasibility_bound(instance) if floor is None else floor
         # how often each game was left without a slot during repair
         self.weight = np.ones((self.n, self.n))
         np.fill_diagonal(self.weight, 0.0)

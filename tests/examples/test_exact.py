@@ -7,6 +7,7 @@ import floors
 from exact import MissingSolver, fewest_missing
 from family import family_instance
 from robinx import UNSCHEDULED, Availability, Instance, RestWindow, Separation
+from scheduler import Search
 
 cp_model = pytest.importorskip("ortools.sat.python.cp_model")
 
@@ -44,6 +45,7 @@ def test_the_floor_above_the_matching_bound_of_a_generated_league():
 def test_a_kept_floor_applies_only_to_its_instance():
     inst = family_instance("G13")
     assert floors.known_floor(inst) == 5
+    assert Search(inst).bound == 5  # the search aims for it, not for the lower bound 2
     other = league(inst.n_teams, inst.n_slots)
     assert floors.known_floor(type(inst)(**{**inst.__dict__, "n_slots": 274})) is None
     assert floors.known_floor(other) is None
