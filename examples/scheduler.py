@@ -288,6 +288,8 @@ class Search:
     heat = 1.5
     # How many rows a perturbation clears, at least and at most.
     ruin = (2, 4)
+    # Repair steps at most to put back the games a perturbation lost.
+    mend_steps = 3
 
     def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
         self.instance = instance
@@ -425,6 +427,21 @@ class Search:
             self.weight[i, j] += 1
         return trial, cost
 
+    def mend(self, table: Timetable, cost: Cost, goal: int, deadline: float) -> tuple[Timetable, Cost]:
+        """Puts back games that a perturbation left without a slot, with at
+        most ``mend_steps`` repair steps while more than ``goal`` games lack
+        one: where some games can never all have a slot, the perturbed rows
+        often lose one more, and without this the annealing would never
+        accept a schedule again."""
+        tabu: dict = {}
+        for step in range(1, self.mend_steps + 1):
+            if cost[0] <= goal or self.now() >= deadline:
+                break
+            table, cost = self.repair(table, tabu, step)
+        if cost[0] <= goal:
+            cost = self.descend(table, cost, deadline)
+        return table, cost
+
     def missing_weight(self, x: np.ndarray) -> float:
         n = self.n
         return float(self.weight[x[:n, :n] == UNSCHEDULED].sum())
@@ -504,6 +521,8 @@ class Search:
             trial = x.copy()
             self.perturb(trial)
             trial_cost = self.descend(trial, self.cost(trial), deadline)
+            if trial_cost[0] > cost[0]:
+                trial, trial_cost = self.mend(trial, trial_cost, cost[0], deadline)
             if trial_cost[0] < cost[0]:
                 accept = True
             elif trial_cost[0] > cost[0]:

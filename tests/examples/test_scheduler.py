@@ -148,9 +148,9 @@ def test_generated_league_has_the_if_shape():
 # must make the same decisions however its bookkeeping is done.
 REPLAYS = [
     ("generated-2", 3, (0, 74), "4eb37c619ae66c9c"),
-    ("IF1", 3, (2, 106), "39d91c03a3b10092"),  # repairs, and ends at the bound
-    ("IF3", 3, (0, 62), "28c04c4110bbbf2a"),   # repairs, then anneals
-    ("IF8", 3, (1, 37), "2e2e263e65f56b53"),
+    ("IF1", 3, (2, 101), "b9cfd235a4863cd4"),  # repairs, and ends at the bound
+    ("IF3", 3, (0, 59), "e1890b18df0ad766"),   # repairs, then anneals
+    ("IF8", 3, (1, 37), "a8b158592b349cef"),
 ]
 
 
