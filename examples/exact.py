@@ -21,6 +21,7 @@ not both. It maximises the games that have a slot.
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 
@@ -64,8 +65,8 @@ def fewest_missing(instance: Instance, seconds: float = 60.0, hint: np.ndarray |
     model = cp_model.CpModel()
     unavailable = [instance.unavailable(t) for t in range(n)]
     home = [instance.home_slots(t) for t in range(n)]
-    slot_of: dict[tuple[int, int], dict[int, object]] = {}  # game -> slot -> variable
-    at: list[list[list[object]]] = [[[] for _ in range(n_slots)] for _ in range(n)]
+    slot_of: dict[tuple[int, int], dict[int, Any]] = {}  # game -> slot -> variable
+    at: list[list[list[Any]]] = [[[] for _ in range(n_slots)] for _ in range(n)]
     for i in range(n):
         for j in range(n):
             if i == j:

@@ -27,6 +27,8 @@ import numpy as np
 
 from robinx import UNSCHEDULED, Instance
 
+Cost = tuple[int, int]  # (infeasibility, objective), compared in this order
+
 def bits(slots) -> int:
     """The set of ``slots`` as the bits of an integer."""
     value = 0
@@ -139,8 +141,10 @@ class Rules:
         # The league's usual rules (at most 2 games in 4 slots; soft windows
         # of up to 4 slots) have versions of ``closed`` and ``summary`` in
         # fewer steps; they give the same results as the general ones.
+        self.closed: Callable[[int], int] = self.closed_any
+        self.summary: Callable[[int], tuple[int, int, int]] = self.summary_any
         if self.hard == [(4, 2)] and self.reach == 4:
-            self.closed, self.summary = self._two_in_four()  # type: ignore[method-assign]
+            self.closed, self.summary = self._two_in_four()
 
     def _two_in_four(self) -> tuple[Callable[[int], int], Callable[[int], tuple[int, int, int]]]:
         """``closed`` and ``summary`` for at most 2 games in 4 slots and
@@ -173,7 +177,7 @@ class Rules:
 
         return closed, summary
 
-    def closed(self, games: int) -> int:
+    def closed_any(self, games: int) -> int:
         """The slots in which one more game would overfill a hard window of a
         team whose games are ``games``: those of every window of intp slots
         that already holds ``max`` games."""
@@ -185,7 +189,7 @@ class Rules:
             found |= full
         return found
 
-    def summary(self, games: int) -> tuple[int, int, int]:
+    def summary_any(self, games: int) -> tuple[int, int, int]:
         """(closed, excess, objective) of a team's games ``games``."""
         return (self.closed(games), *self.team_cost(games))
 
