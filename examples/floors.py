@@ -29,7 +29,11 @@ FLOORS_FILE = Path(__file__).resolve().parent / "floors.json"
 
 
 def fingerprint(instance: Instance) -> str:
-    return hashlib.sha256(repr(instance).encode()).hexdigest()[:16]
+    """A digest of everything that makes the instance, in a fixed order."""
+    canonical = (instance.name, instance.n_teams, instance.n_slots,
+                 sorted((a.team, a.mode, sorted(a.slots)) for a in instance.availability),
+                 instance.windows, instance.separations)
+    return hashlib.sha256(repr(canonical).encode()).hexdigest()[:16]
 
 
 def _kept() -> dict[str, dict]:
