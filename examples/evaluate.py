@@ -93,23 +93,23 @@ def evaluate(instance: Instance, x: np.ndarray) -> Evaluation:
 
     # CA3: at most `max` games in every window of `intp` consecutive slots.
     running = np.concatenate([np.zeros((n, 1), dtype=np.int64), np.cumsum(counts, axis=1)], axis=1)
-    for rule in instance.windows:
-        in_window = running[:, rule.intp:] - running[:, :-rule.intp]
-        deviation = np.maximum(in_window - rule.max, 0).sum()
-        if rule.hard:
+    for window in instance.windows:
+        in_window = running[:, window.intp:] - running[:, :-window.intp]
+        deviation = np.maximum(in_window - window.max, 0).sum()
+        if window.hard:
             add(hard, "CA3 hard", deviation)
         else:
-            add(soft, "CA3 soft", rule.penalty * deviation)
+            add(soft, "CA3 soft", window.penalty * deviation)
 
     # SE1: between min and max slots strictly between the two mutual games.
-    for rule in instance.separations:
+    for separation in instance.separations:
         deviation = 0
         for i in range(n):
             for j in range(i + 1, n):
                 if np.isnan(x[i, j]) or np.isnan(x[j, i]):
                     continue
                 between = abs(int(x[i, j]) - int(x[j, i])) - 1
-                deviation += max(0, rule.min - between) + max(0, between - rule.max)
+                deviation += max(0, separation.min - between) + max(0, between - separation.max)
         add(hard, "SE1", deviation)
 
     return Evaluation(sum(hard.values()), sum(soft.values()), {**hard, **soft})

@@ -38,7 +38,9 @@ import numpy as np
 
 import tavelin
 from bounds import infeasibility_bound
+from floors import known_floor
 from robinx import UNSCHEDULED, Instance
+from timetable import Pricing, Rules, Timetable, team_slots  # noqa: F401 (Pricing: re-exported)
 
 Cost = tuple[int, int]  # (infeasibility, objective), compared in this order
 
@@ -91,61 +93,6 @@ def model_for(instance: Instance) -> Model:
     )
 
 
-def team_slots(x: np.ndarray) -> np.ndarray:
-    """Row t: the slots of team t's games, ascending, padded with 9999.0."""
-    return np.sort(np.concatenate((x, x.T), axis=1), axis=1)
-
-
-class Pricing:
-    """Exact cost (infeasibility, objective) of a schedule in the search.
-
-    The schedules of the search keep CA1, SE1 and one game per slot by
-    construction (the module's cost model forbids the rest), so the
-    infeasibility counts games without a slot and hard rest-window excess.
-    A soft window (at most one game in intp slots) holding c > 1 games costs
-    c - 1 times its penalty: one for each two consecutive games inside it. So
-    the objective sums, over consecutive games s < s + d of each team, the
-    cost of the pair: for each soft window, the number of windows that hold
-    both slots (fewer near the ends of the season) times its penalty. Pair
-    costs are looked up in a table made once.
-    """
-
-    def __init__(self, instance: Instance):
-        self.n = instance.n_teams
-        self.n_slots = instance.n_slots
-        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
-        soft = [(r.intp, r.penalty) for r in instance.windows if not r.hard]
-        self.reach = max((intp for intp, _ in soft), default=0)  # gaps below this can cost
-        s = np.arange(self.n_slots)[:, None]
-        d = np.arange(max(self.reach, 1))[None, :]
-        self.pair_cost = np.zeros((self.n_slots, max(self.reach, 1)), dtype=np.int64)
-        for intp, penalty in soft:
-            # windows start at w, max(0, s + d - intp + 1) <= w <= min(s, n_slots - intp)
-            count = np.minimum(s, self.n_slots - intp) - np.maximum(0, s + d - intp + 1) + 1
-            self.pair_cost += penalty * np.maximum(count, 0)
-
-    def __call__(self, x: np.ndarray) -> Cost:
-        infeasibility = int(np.count_nonzero(x == UNSCHEDULED)) - self.n
-        slots = team_slots(x)
-        for intp, most in self.hard:
-            later = slots[:, most:]
-            if np.any((later - slots[:, :-most] < intp) & (later < UNSCHEDULED)):
-                infeasibility += self.window_excess(slots, intp, most)
-        first = slots[:, :-1]
-        gap = slots[:, 1:] - first
-        near = (gap < self.reach) & (first < UNSCHEDULED)
-        objective = int(self.pair_cost[first[near].astype(np.int64), gap[near].astype(np.int64)].sum())
-        return infeasibility, objective
-
-    def window_excess(self, slots: np.ndarray, intp: int, most: int) -> int:
-        excess = 0
-        for row in slots:
-            counts = np.bincount(row[row < UNSCHEDULED].astype(np.int64), minlength=self.n_slots)
-            running = np.concatenate(([0], np.cumsum(counts)))
-            excess += int(np.maximum(running[intp:] - running[:-intp] - most, 0).sum())
-        return excess
-
-
 class Placer:
     """Re-places one team's home games with ``Tavelin.solve``, keeping the
     hard rest windows and the home-day budgets.
@@ -171,56 +118,51 @@ class Placer:
         n = self.n = instance.n_teams
         self.size = n + spare
         self.model = model
+        self.rules = Rules(instance, model.sets_home, spare)
         self.forbidden = {t: set(slots) for t, slots in model.sets_forbidden.items()}
         for extra in range(n, self.size):
             self.forbidden[extra] = set(range(instance.n_slots))
-        self.engines: dict[bytes, tavelin.Tavelin] = {}
-        self.budget = np.array([max(len(model.sets_home[t]) - (n - 1), 0) for t in range(n)])
-        self.teams = np.arange(n)[:, None]
-        self.hard = [(r.intp, r.max) for r in instance.windows if r.hard]
-        self.home = np.zeros((n, instance.n_slots + 1), dtype=bool)
-        for team, slots in model.sets_home.items():
-            self.home[team, [int(s) for s in slots]] = True
+        self.engines: dict[int, tavelin.Tavelin] = {}
+        # cells[t]: the cells of X (seen as a flat array) that can hold
+        # closed slots of team t: its diagonal cell, then its column in
+        # each extra row
+        self.cells = [[t * self.size + t] + [row * self.size + t for row in range(n, self.size)]
+                      for t in range(n)]
+        self.budget = np.array(self.rules.budget)
+        self.hard = self.rules.hard
         # following[t][s]: the first home slot of t from s on (past the end: none)
         reach = instance.n_slots + 2 * max((intp for intp, _ in self.hard), default=0) + 1
         self.following = []
         for team in range(n):
+            home = set(map(int, model.sets_home[team]))
             row, nxt = [reach] * (reach + 1), reach
             for s in range(reach - 1, -1, -1):
-                if s < instance.n_slots and self.home[team, s]:
+                if s in home:
                     nxt = s
                 row[s] = nxt
             self.following.append(row)
         self.solves = 0
 
-    def engine(self, full: np.ndarray) -> tavelin.Tavelin:
-        """The ``Tavelin`` that keeps the teams marked in ``full`` out of their
-        own home slots."""
-        key = full.tobytes()
-        engine = self.engines.get(key)
+    def engine(self, full: int) -> tavelin.Tavelin:
+        """The ``Tavelin`` that keeps the teams whose bits are set in
+        ``full`` out of their own home slots."""
+        engine = self.engines.get(full)
         if engine is None:
             forbidden = {t: sorted(self.forbidden[t] | (set(map(int, self.model.sets_home[t]))
-                                                        if t < self.n and full[t] else set()))
+                                                        if t < self.n and full >> t & 1 else set()))
                          for t in self.forbidden}
             m = self.model
-            engine = self.engines[key] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
-                                                          m.r_max, m.penalties)
+            engine = self.engines[full] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
+                                                           m.r_max, m.penalties)
         return engine
 
-    def spent(self, x: np.ndarray) -> np.ndarray:
-        """How many away games each team plays in its own home slots."""
-        n = self.n
-        away = x[:n, :n].T  # row t: the slots of t's away games
-        slots = np.where(away < UNSCHEDULED, away, self.home.shape[1] - 1).astype(np.int64)
-        return self.home[self.teams, slots].sum(axis=1)
-
-    def matrix(self) -> np.ndarray:
+    def timetable(self) -> Timetable:
         """An empty schedule, with the extra rows and columns."""
-        return np.full((self.size, self.size), UNSCHEDULED)
+        return Timetable(self.rules)
 
     def closed(self, x: np.ndarray, team: int) -> list[tuple[int, int]]:
         """(team, slot) pairs where a new game in a home slot of ``team`` would
-        overfill a hard window."""
+        overfill a hard window, worked out from the matrix alone."""
         n = self.n
         slots = team_slots(x[:n, :n])
         following = self.following[team]
@@ -240,29 +182,87 @@ class Placer:
                     s = following[s + 1]
         return sorted(set(found))
 
-    def place(self, x: np.ndarray, team: int) -> None:
-        """Places all home games of ``team`` anew, optimally given the rest."""
-        n = self.n
-        row = x[team]
-        row[:] = UNSCHEDULED
-        full = self.spent(x) >= self.budget
-        full[team] = False
-        used: dict[int, int] = {}
-        cells = []
-        for t, s in self.closed(x, team):
-            k = used.get(t, 0)
-            if k > self.size - n:
-                continue
-            used[t] = k + 1
-            cell = (t, t) if k == 0 else (n + k - 1, t)
-            x[cell] = s
-            cells.append(cell)
-        self.engine(full).solve(x, team)
+    def mark(self, flat: np.ndarray, team: int, shut: int, taken: int, cells: list[int]) -> None:
+        """Gives the lowest of the closed slots ``shut`` of ``team`` the
+        team's cells, as many as there are, and writes into ``flat`` (X as
+        one row) those that the team's games ``taken`` do not already hold
+        (a second game in a slot blocks nothing more); adds the cells
+        written to ``cells``."""
+        for cell in self.cells[team]:
+            if not shut:
+                return
+            low = shut & -shut
+            shut ^= low
+            if not taken & low:
+                flat[cell] = low.bit_length() - 1
+                cells.append(cell)
+
+    def place(self, table: Timetable, team: int) -> list[float] | None:
+        """Places all home games of ``team`` anew, optimally given the rest.
+        Returns the team's row as it was when the placement changed it, else
+        None."""
+        n, rules = self.n, self.rules
+        row = table.x[team]
+        before = row[:n].tolist()
+        row.fill(UNSCHEDULED)
+        flat = table.flat
+        cells: list[int] = []  # the cells written, in X seen as one row
+        # The teams out of home-day budget and the closed slots, all without
+        # the games of this row.
+        full = table.full & ~(1 << team)
+        home = rules.home
+        at_budget = full
+        while at_budget:  # those whose game here is on one of their home days
+            low = at_budget & -at_budget
+            at_budget ^= low
+            t = low.bit_length() - 1
+            slot = before[t]
+            if slot != UNSCHEDULED and home[t] >> int(slot) & 1 \
+                    and table.spent[t] == rules.budget[t]:
+                full ^= low
+        if table.clashes:  # bit sets cannot tell two games in one slot apart
+            used: dict[int, int] = {}
+            for t, s in self.closed(table.x, team):
+                k = used.get(t, 0)
+                if k <= self.size - n:
+                    used[t] = k + 1
+                    cells.append(self.cells[t][k])
+                    flat[cells[-1]] = s
+        else:
+            games, known, closed = table.games, table.shut, rules.closed
+            open_home, near, diagonal = home[team], rules.near, self.size + 1
+            # the teams whose closed slots, if known (else -1), meet the home slots
+            for t in [t for t, shut in enumerate(known) if shut & open_home]:
+                shut = known[t]
+                if shut < 0:
+                    shut = table.refresh(t) & open_home
+                    if not shut:
+                        continue
+                if t == team:
+                    continue
+                shut &= open_home
+                taken = games[t]
+                slot = before[t]
+                if slot != UNSCHEDULED:
+                    s = int(slot)
+                    taken ^= 1 << s
+                    if shut & near[s]:  # the game leaving may reopen slots near it
+                        shut = closed(taken) & open_home
+                if shut & (shut - 1):
+                    self.mark(flat, t, shut, taken, cells)
+                elif shut & ~taken:  # one slot, for the team's diagonal cell
+                    flat[t * diagonal] = shut.bit_length() - 1
+                    cells.append(t * diagonal)
+            shut = table.shut_away[team]
+            if shut < 0:  # the team's own games without this row: its away games
+                shut = table.shut_away[team] = closed(table.away[team])
+            if shut & open_home:
+                self.mark(flat, team, shut & open_home, table.away[team], cells)
+        (self.engines.get(full) or self.engine(full)).solve(table.x, team)
         self.solves += 1
         for cell in cells:
-            x[cell] = UNSCHEDULED
-        row[np.isnan(row)] = UNSCHEDULED
-        row[n:] = UNSCHEDULED
+            flat[cell] = UNSCHEDULED
+        return before if table.settle_row(team, before) else None
 
 
 @dataclass
@@ -288,53 +288,59 @@ class Search:
     heat = 1.5
     # How many rows a perturbation clears, at least and at most.
     ruin = (2, 4)
+    # Repair steps at most to put back the games a perturbation lost.
+    mend_steps = 3
 
     def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
         self.instance = instance
+        # What the search's deadlines are measured in: the clock, or during
+        # a run with a budget of solve calls, the calls made so far.
+        self.now: Callable[[], float] = time.perf_counter
         self.n = instance.n_teams
         self.model = model_for(instance)
         self.placer = Placer(instance, self.model, spare)
-        self.price = Pricing(instance)
         self.rng = random.Random(seed)
         self.unavailable = [instance.unavailable(t) for t in range(self.n)]
-        self.bound = infeasibility_bound(instance)
+        # The fewest games without a slot to aim for: the proven floor where
+        # one is kept (floors.json), else the lower bound.
+        floor = known_floor(instance)
+        self.bound = infeasibility_bound(instance) if floor is None else floor
         # how often each game was left without a slot during repair
         self.weight = np.ones((self.n, self.n))
         np.fill_diagonal(self.weight, 0.0)
 
-    def cost(self, x: np.ndarray) -> Cost:
-        return self.price(x[:self.n, :self.n])
+    def cost(self, table: Timetable) -> Cost:
+        return table.cost()
 
-    def construct(self) -> np.ndarray:
-        x = self.placer.matrix()
+    def construct(self) -> Timetable:
+        table = self.placer.timetable()
         order = list(range(self.n))
         self.rng.shuffle(order)
         for team in order:
-            self.placer.place(x, team)
-        return x
+            self.placer.place(table, team)
+        return table
 
-    def descend(self, x: np.ndarray, cost: Cost, deadline: float, patience: int = 0) -> Cost:
+    def descend(self, table: Timetable, cost: Cost, deadline: float, patience: int = 0) -> Cost:
         """Re-places rows, in random order, until ``patience`` of them in a row
         (default: all) do not improve the schedule."""
         patience = patience or self.n
         order = list(range(self.n))
         stale = 0  # rows re-placed since the last improvement
-        while time.perf_counter() < deadline:
+        while self.now() < deadline:
             self.rng.shuffle(order)
             for team in order:
-                saved = x[team].copy()
-                self.placer.place(x, team)
-                if np.array_equal(x[team], saved):
+                saved = self.placer.place(table, team)
+                if saved is None:  # the row stayed as it was
                     stale += 1
                     if stale >= patience:
                         return cost
                     continue
-                new = self.cost(x)
+                new = table.cost()
                 if new < cost:
                     cost, stale = new, 0
                     continue
                 if new > cost:
-                    x[team] = saved
+                    table.set_row(team, saved)
                 stale += 1
                 if stale >= patience:
                     return cost
@@ -352,7 +358,7 @@ class Search:
             games = [(team, int(j), x[team, j]) for j in range(n) if x[team, j] != UNSCHEDULED]
             games += [(int(i), team, x[i, team]) for i in range(n) if x[i, team] != UNSCHEDULED]
             found += [(i, j) for i, j, s in games if s == slot]
-            for intp, most in self.price.hard:
+            for intp, most in self.placer.hard:
                 near = sorted((abs(s - slot), s, i, j) for i, j, s in games if 0 < abs(s - slot) < intp)
                 # take out the nearest games until no window around the slot is too full
                 while near and self.overfull([s for _, s, _, _ in near], slot, intp, most):
@@ -369,56 +375,72 @@ class Search:
                 return True
         return False
 
-    def force(self, x: np.ndarray, home: int, away: int, slot: int) -> None:
+    def force(self, table: Timetable, home: int, away: int, slot: int) -> None:
         """Puts game home-away into ``slot``, takes out the games in its way and
         re-places the rows of those games around it. Games of the home team's
         own row that were in the way stay without a slot."""
-        ejected = self.blockers(x, home, away, slot)
+        ejected = self.blockers(table.x, home, away, slot)
         for i, j in ejected:
-            x[i, j] = UNSCHEDULED
-        x[home, away] = slot
+            table.set(i, j, UNSCHEDULED)
+        table.set(home, away, float(slot))
         rows = list({i for i, _ in ejected if i != home})
         self.rng.shuffle(rows)
         for team in rows:
-            self.placer.place(x, team)
+            self.placer.place(table, team)
 
-    def repair(self, x: np.ndarray, tabu: dict, step: int) -> Cost:
+    def repair(self, table: Timetable, tabu: dict, step: int) -> tuple[Timetable, Cost]:
         """Takes one game without a slot and makes room for it in each home
         slot it could use in turn, with and without re-placing the home
         team's row afterwards, and keeps the best outcome that is not tabu.
         Outcomes are judged by the games they leave without a slot, each
         weighted by how often it was left out before, so that the walk turns
-        to other games instead of circling around the same few."""
+        to other games instead of circling around the same few. Returns the
+        outcome kept (``table`` when there is none) and its cost."""
         n = self.n
+        x = table.x
         missing = [(int(i), int(j)) for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED) if i != j]
         if not missing:
-            return self.cost(x)
+            return table, self.cost(table)
         home, away = self.rng.choice(missing)
         best = None
         for slot in self.model.sets_home[home]:
             slot = int(slot)
             if slot in self.unavailable[away] or tabu.get((home, away, slot), 0) > step:
                 continue
-            trial = x.copy()
+            trial = table.copy()
             self.force(trial, home, away, slot)
             for variant in (0, 1):
                 if variant:
                     trial = trial.copy()
                     self.placer.place(trial, home)
                 cost = self.cost(trial)
-                key = (self.missing_weight(trial), self.rng.random())
+                key = (self.missing_weight(trial.x), self.rng.random())
                 if best is None or key < best[0]:
                     best = (key, trial, cost)
         if best is None:
-            return self.cost(x)
+            return table, self.cost(table)
         _, trial, cost = best
-        for i, j in np.argwhere((trial != x)[:n, :n]):
+        for i, j in np.argwhere((trial.x != x)[:n, :n]):
             if x[i, j] != UNSCHEDULED:
                 tabu[(int(i), int(j), int(x[i, j]))] = step + 7
-        x[:] = trial
-        for i, j in np.argwhere(x[:n, :n] == UNSCHEDULED):
+        for i, j in np.argwhere(trial.x[:n, :n] == UNSCHEDULED):
             self.weight[i, j] += 1
-        return cost
+        return trial, cost
+
+    def mend(self, table: Timetable, cost: Cost, goal: int, deadline: float) -> tuple[Timetable, Cost]:
+        """Puts back games that a perturbation left without a slot, with at
+        most ``mend_steps`` repair steps while more than ``goal`` games lack
+        one: where some games can never all have a slot, the perturbed rows
+        often lose one more, and without this the annealing would never
+        accept a schedule again."""
+        tabu: dict = {}
+        for step in range(1, self.mend_steps + 1):
+            if cost[0] <= goal or self.now() >= deadline:
+                break
+            table, cost = self.repair(table, tabu, step)
+        if cost[0] <= goal:
+            cost = self.descend(table, cost, deadline)
+        return table, cost
 
     def missing_weight(self, x: np.ndarray) -> float:
         n = self.n
@@ -426,45 +448,65 @@ class Search:
 
     # -- the whole run -----------------------------------------------------
 
-    def perturb(self, x: np.ndarray) -> None:
+    def perturb(self, table: Timetable) -> None:
         """Clears a few rows and places them again, one after the other."""
         chosen = self.rng.sample(range(self.n), self.rng.randint(*self.ruin))
-        x[chosen] = UNSCHEDULED
         for team in chosen:
-            self.placer.place(x, team)
+            table.clear_row(team)
+        for team in chosen:
+            self.placer.place(table, team)
 
     def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
-            target: Cost | None = None) -> Result:
+            target: Cost | None = None, *, progress: Callable[[Progress], None] | None = None,
+            solves: int | None = None) -> Result:
         """Searches for ``seconds`` (less when ``target`` is reached) and
-        returns the best schedule found. ``report`` is called with the best
-        cost so far every tenth of a second or so."""
-        start = time.perf_counter()
-        deadline = start + seconds
+        returns the best schedule found. ``progress`` (or ``report``) is
+        called with the best cost so far every tenth of a second or so.
+
+        With ``solves``, the run ends after about that many ``solve`` calls
+        instead (``seconds`` is then ignored) and every decision of the search
+        follows the calls made, not the clock: the same seed gives the same
+        schedule on any machine."""
+        if solves is None:
+            return self.search(seconds, progress or report, target)
+        self.now = lambda: float(self.placer.solves)
+        try:
+            return self.search(float(solves), progress or report, target)
+        finally:
+            self.now = time.perf_counter
+
+    def search(self, budget: float, report: Callable[[Progress], None] | None,
+               target: Cost | None) -> Result:
+        """The run, for ``budget`` units of ``self.now``."""
+        clock = time.perf_counter
+        start_time = clock()
+        start = self.now()
+        deadline = start + budget
         x = self.construct()
         cost = self.descend(x, self.cost(x), deadline)
-        best, best_cost, found = x.copy(), cost, time.perf_counter() - start
-        last_report = start
+        best, best_cost, found = x.copy(), cost, clock() - start_time
+        last_report = start_time
 
         def record() -> None:
             nonlocal best, best_cost, found, last_report
-            now = time.perf_counter()
+            now = clock()
             if cost < best_cost:
-                best, best_cost, found = x.copy(), cost, now - start
+                best, best_cost, found = x.copy(), cost, now - start_time
             if report and now - last_report >= 0.1:
                 last_report = now
-                report(Progress(now - start, *best_cost, self.placer.solves))
+                report(Progress(now - start_time, *best_cost, self.placer.solves))
 
         def running() -> bool:
-            return time.perf_counter() < deadline and (target is None or best_cost > target)
+            return self.now() < deadline and (target is None or best_cost > target)
 
         # Games without a slot first: make room for them, as long as more of
         # them lack a slot than must, for at most half of the time.
         tabu: dict = {}
         step = 0
-        repair_until = start + seconds / 2
-        while cost[0] > self.bound and running() and time.perf_counter() < repair_until:
+        repair_until = start + budget / 2
+        while cost[0] > self.bound and running() and self.now() < repair_until:
             step += 1
-            cost = self.repair(x, tabu, step)
+            x, cost = self.repair(x, tabu, step)
             if step % 5 == 0:
                 cost = self.descend(x, cost, deadline)
             record()
@@ -474,23 +516,25 @@ class Search:
         # rows together and descending again; go on from the outcome when it
         # is better, or worse by d with probability exp(-d / temperature),
         # the temperature falling to nearly 0 at the deadline (annealing).
-        begin = time.perf_counter()
+        begin = self.now()
         while running():
             trial = x.copy()
             self.perturb(trial)
             trial_cost = self.descend(trial, self.cost(trial), deadline)
+            if trial_cost[0] > cost[0]:
+                trial, trial_cost = self.mend(trial, trial_cost, cost[0], deadline)
             if trial_cost[0] < cost[0]:
                 accept = True
             elif trial_cost[0] > cost[0]:
                 accept = False
             else:
                 worse = trial_cost[1] - cost[1]
-                left = (deadline - time.perf_counter()) / max(deadline - begin, 1e-9)
+                left = (deadline - self.now()) / max(deadline - begin, 1e-9)
                 temperature = self.heat * max(left, 0.0) + 0.1
                 accept = worse <= 0 or self.rng.random() < math.exp(-worse / temperature)
             if accept:
                 x, cost = trial, trial_cost
             record()
         n = self.n
-        return Result(best[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
-                      time.perf_counter() - start, found)
+        return Result(best.x[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
+                      clock() - start_time, found)

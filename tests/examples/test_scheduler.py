@@ -1,3 +1,4 @@
+import hashlib
 import time
 
 import numpy as np
@@ -7,7 +8,8 @@ from bounds import infeasibility_bound
 from evaluate import evaluate
 from league import generate
 from robinx import UNSCHEDULED, Instance, RestWindow, Separation, read_instance
-from scheduler import Placer, Pricing, Search, UnsupportedInstance, model_for, team_slots
+from scheduler import Pricing, Search, UnsupportedInstance, model_for, team_slots
+from timetable import slots_of
 
 
 @pytest.fixture(scope="module")
@@ -19,9 +21,9 @@ def instance():
 def settled(instance):
     """A schedule after construction and one descent."""
     search = Search(instance, seed=5)
-    x = search.construct()
-    search.descend(x, search.cost(x), time.perf_counter() + 5)
-    return search, x
+    table = search.construct()
+    search.descend(table, search.cost(table), time.perf_counter() + 5)
+    return search, table
 
 
 def test_model_of_the_if_rules(instance):
@@ -68,28 +70,31 @@ def test_pricing_agrees_with_the_evaluator(instance, seed):
 
 
 def test_placed_rows_keep_every_hard_rule(instance, settled):
-    search, x = settled
-    judged = evaluate(instance, x[:instance.n_teams, :instance.n_teams])
+    search, table = settled
+    judged = evaluate(instance, table.x[:instance.n_teams, :instance.n_teams])
     assert {k: v for k, v in judged.parts.items() if k not in ("unscheduled", "CA3 soft")} == {
         "clashes": 0, "CA1": 0, "CA3 hard": 0, "SE1": 0}
-    assert (judged.infeasibility, judged.objective) == search.cost(x)
+    assert (judged.infeasibility, judged.objective) == search.cost(table)
 
 
 def test_extra_rows_and_diagonal_stay_empty(settled):
-    search, x = settled
-    n = search.n
+    search, table = settled
+    n, x = search.n, table.x
     assert np.all(np.diag(x) == UNSCHEDULED)
     assert np.all(x[n:] == UNSCHEDULED) and np.all(x[:, n:] == UNSCHEDULED)
 
 
 def test_closed_slots_are_exactly_those_that_overfill_a_window(instance, settled):
-    search, x = settled
-    n, placer = search.n, search.placer
+    """Both ways of finding them: from the matrix, and from a team's bits."""
+    search, table = settled
+    n, placer, rules = search.n, search.placer, search.placer.rules
     for team in range(n):
-        y = x.copy()
-        y[team] = UNSCHEDULED
-        closed = set(placer.closed(y, team))
-        slots = team_slots(y[:n, :n])
+        y = table.copy()
+        y.clear_row(team)
+        closed = set(placer.closed(y.x, team))
+        assert closed == {(t, s) for t in range(n)
+                          for s in slots_of(rules.closed(y.games[t]) & rules.home[team])}
+        slots = team_slots(y.x[:n, :n])
         for t in range(n):
             games = [int(s) for s in slots[t] if s < UNSCHEDULED]
             for home in map(int, search.model.sets_home[team]):
@@ -101,8 +106,12 @@ def test_closed_slots_are_exactly_those_that_overfill_a_window(instance, settled
 
 
 def test_no_team_plays_away_on_more_home_days_than_it_can_spare(settled):
-    search, x = settled
-    assert np.all(search.placer.spent(x) <= search.placer.budget)
+    search, table = settled
+    n, home = search.n, search.placer.rules.home
+    spent = [sum(1 for i in range(n) if i != t and table.x[i, t] != UNSCHEDULED
+                 and home[t] >> int(table.x[i, t]) & 1) for t in range(n)]
+    assert spent == table.spent
+    assert np.all(np.array(spent) <= search.placer.budget)
 
 
 def test_default_league_is_scheduled_in_full(instance):
@@ -133,3 +142,22 @@ def test_generated_league_has_the_if_shape():
     assert infeasibility_bound(inst) == 0
     assert all(len(inst.home_slots(t)) >= inst.n_teams for t in range(inst.n_teams))
     assert [(s.min, s.max) for s in inst.separations] == [(60, 273)]
+
+
+# Schedules that runs of 5000 solve calls ended with, fingerprinted: the search
+# must make the same decisions however its bookkeeping is done.
+REPLAYS = [
+    ("generated-2", 3, (0, 74), "4eb37c619ae66c9c"),
+    ("IF1", 3, (2, 101), "b9cfd235a4863cd4"),  # repairs, and ends at the bound
+    ("IF3", 3, (0, 59), "e1890b18df0ad766"),   # repairs, then anneals
+    ("IF8", 3, (1, 37), "a8b158592b349cef"),
+]
+
+
+@pytest.mark.parametrize("name, seed, cost, fingerprint", REPLAYS)
+def test_runs_with_a_budget_of_solve_calls_replay_exactly(robinx_dir, name, seed, cost, fingerprint):
+    inst = generate(seed=2) if name == "generated-2" else read_instance(robinx_dir / f"{name}.xml")
+    result = Search(inst, seed=seed).run(0.001, solves=5000)
+    assert (result.infeasibility, result.objective) == cost
+    assert 5000 <= result.solves < 5100
+    assert hashlib.sha256(result.x.tobytes()).hexdigest()[:16] == fingerprint
