@@ -24,6 +24,8 @@ class Task:
     instance: Instance
     seed: int
     time_limit: float
+    solves: int | None = None  # a budget of solve calls instead of the time limit
+    floor: int | None = None  # the instance's proven floor, where one is known
 
 
 @dataclass(frozen=True)
@@ -66,7 +68,7 @@ def packed(task: Task) -> bytes:
     the scheduler too, while bytes pass through it unread. The workers,
     which have the modules, run the job as they unpickle it.
     """
-    return pickle.dumps(_Call(run_job, task.instance, task.seed, task.time_limit))
+    return pickle.dumps(_Call(run_job, task.instance, task.seed, task.time_limit, task.solves, task.floor))
 
 
 def run_batch(executor: Executor, tasks: Sequence[Task], progress: BatchProgress) -> Outcome:

@@ -21,7 +21,7 @@ EXAMPLES = Path(__file__).resolve().parent
 
 # The example modules a job needs on a worker, each after the ones it imports:
 # a worker loads them in this order when they arrive.
-JOB_MODULES = ("robinx", "bounds", "evaluate", "scheduler", "search_job")
+JOB_MODULES = ("robinx", "bounds", "floors", "evaluate", "timetable", "scheduler", "search_job")
 
 
 class PoolUnavailable(RuntimeError):

@@ -4,6 +4,9 @@ Runs are ranked as the search ranks schedules, by infeasibility first and
 objective second: the best run of an instance is the first in that order, the
 worst the last, and the median objective is that of the middle run (the mean
 of the two middle ones for an even number of seeds).
+
+An instance's infeasibility is proven minimal when its best run reaches the
+lower bound, or the floor that an exact model proved (``floors``).
 """
 
 from __future__ import annotations
@@ -13,8 +16,8 @@ from collections.abc import Sequence
 from batch import Failure
 from search_job import Run
 
-HEADER = ("| instance | infeasibility | lower bound | proven minimal "
-          "| objective: best / median / worst | best recorded | time limit (s) "
+HEADER = ("| instance | teams | infeasibility: lower bound / proven floor / reached | proven minimal "
+          "| objective: best / median / worst | best recorded | best found after (s, median) "
           "| solve calls/s | seeds |\n"
           "|---|---|---|---|---|---|---|---|---|")
 NONE = "–"
@@ -24,13 +27,15 @@ def spread(low: int, high: int) -> str:
     return f"{low}" if low == high else f"{low}–{high}"
 
 
+def median(values: Sequence[float]) -> float:
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+
 def objectives(ranked: Sequence[Run]) -> str:
     if len(ranked) == 1:
         return f"{ranked[0].objective}"
-    middle = len(ranked) // 2
-    median = (ranked[middle].objective if len(ranked) % 2
-              else (ranked[middle - 1].objective + ranked[middle].objective) / 2)
-    return f"{ranked[0].objective} / {median:g} / {ranked[-1].objective}"
+    return f"{ranked[0].objective} / {median([run.objective for run in ranked]):g} / {ranked[-1].objective}"
 
 
 def seeds_text(runs: Sequence[Run], failures: Sequence[Failure]) -> str:
@@ -41,25 +46,26 @@ def seeds_text(runs: Sequence[Run], failures: Sequence[Failure]) -> str:
     return text
 
 
-def instance_row(name: str, runs: Sequence[Run], failures: Sequence[Failure],
-                 time_limit: float) -> str:
+def instance_row(name: str, runs: Sequence[Run], failures: Sequence[Failure]) -> str:
     if not runs:  # every job failed, or the batch was interrupted before any was over
-        return (f"| {name} | {'failed' if failures else 'not run'} | {NONE} | {NONE} | {NONE} | {NONE} | {time_limit:g} | {NONE} "
-                f"| {seeds_text(runs, failures)} |")
+        outcome = "failed" if failures else "not run"
+        return f"| {name} | {NONE} | {outcome} | {NONE} | {NONE} | {NONE} | {NONE} | {NONE} | {seeds_text(runs, failures)} |"
     ranked = sorted(runs, key=lambda run: (run.infeasibility, run.objective, run.seed))
-    best, bound = ranked[0], ranked[0].bound
+    best = ranked[0]
+    floor = NONE if best.floor is None else str(best.floor)
+    minimal = best.infeasibility == best.bound or best.infeasibility == best.floor
     recorded = NONE if best.recorded_best is None else str(best.recorded_best)
+    found = median(sorted(run.found for run in runs))
     rate = sum(run.solves for run in runs) / max(sum(run.seconds for run in runs), 1e-9)
-    return (f"| {name} | {spread(best.infeasibility, ranked[-1].infeasibility)} | {bound} "
-            f"| {'yes' if best.infeasibility == bound else 'no'} | {objectives(ranked)} "
-            f"| {recorded} | {time_limit:g} | {rate:.0f} | {seeds_text(runs, failures)} |")
+    return (f"| {name} | {best.teams} | {best.bound} / {floor} / "
+            f"{spread(best.infeasibility, ranked[-1].infeasibility)} | {'yes' if minimal else 'no'} "
+            f"| {objectives(ranked)} | {recorded} | {found:.1f} | {rate:.0f} | {seeds_text(runs, failures)} |")
 
 
-def results_table(names: Sequence[str], runs: Sequence[Run], failures: Sequence[Failure],
-                  time_limit: float) -> str:
+def results_table(names: Sequence[str], runs: Sequence[Run], failures: Sequence[Failure]) -> str:
     """One row per name, in the order given."""
     rows = [HEADER]
     for name in names:
         rows.append(instance_row(name, [r for r in runs if r.instance == name],
-                                 [f for f in failures if f.instance == name], time_limit))
+                                 [f for f in failures if f.instance == name]))
     return "\n".join(rows)

@@ -1,8 +1,9 @@
-"""Runs the scheduler on IF1-IF10 with one or more seeds each, in parallel,
-and prints the results as a Markdown table.
+"""Runs the scheduler on IF1-IF10 (and the generated family G1-G14) with one
+or more seeds each, in parallel, and prints the results as a Markdown table.
 
     python examples/run_all.py                                   # 60 s each, seed 1, all cores
     python examples/run_all.py --seeds 1,2,3 --jobs 2 --output table.md
+    python examples/run_all.py --sets family --solves 200000     # the same decisions on any machine
     python examples/run_all.py --seeds 1,2,3 --scheduler tcp://host:8786   # on a Dask cluster
 
 Each instance and seed is one job. The jobs run in local worker processes
@@ -22,12 +23,15 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from batch import Task, run_batch  # noqa: E402
+from family import FAMILY, family_instance  # noqa: E402
+from floors import known_floor  # noqa: E402
 from pools import PoolUnavailable, all_cores, dask_pool, describe, local_pool  # noqa: E402
 from progress_bar import BatchProgress  # noqa: E402
 from results_table import results_table  # noqa: E402
 from robinx import Instance, RobinXError, read_instance  # noqa: E402
 
 DEFAULT_DIR = Path(__file__).resolve().parent / "instances"
+SETS = {"shipped": [f"IF{k}" for k in range(1, 11)], "family": list(FAMILY)}
 
 
 def seed_list(text: str) -> list[int]:
@@ -46,10 +50,15 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0].rstrip(","))
     parser.add_argument("--robinx", type=Path, default=DEFAULT_DIR, metavar="DIR",
                         help=f"folder of the instance files NAME.xml (default: {DEFAULT_DIR})")
-    parser.add_argument("--instances", default=",".join(f"IF{k}" for k in range(1, 11)),
-                        help="comma-separated names (default: IF1,...,IF10)")
+    chosen = parser.add_mutually_exclusive_group()
+    chosen.add_argument("--sets", default="shipped", metavar="SET,...",
+                        help="shipped (IF1-IF10), family (the generated G1-G14) or both (default: shipped)")
+    chosen.add_argument("--instances", metavar="NAME,...",
+                        help="comma-separated names instead: files NAME.xml, or G1-G14")
     parser.add_argument("--time-limit", type=float, default=60.0, metavar="SECONDS",
                         help="search time of each job (default: 60)")
+    parser.add_argument("--solves", type=int, metavar="N",
+                        help="a budget of solve calls per job instead of the time limit")
     seeds = parser.add_mutually_exclusive_group()
     seeds.add_argument("--seeds", type=seed_list, default=[1], metavar="S1,S2,...",
                        help="seeds to run on every instance (default: 1)")
@@ -67,17 +76,27 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--time-limit must be positive")
     if args.jobs is not None and args.jobs < 1:
         parser.error("--jobs must be at least 1")
+    if args.solves is not None and args.solves < 1:
+        parser.error("--solves must be at least 1")
+    if args.instances is None:
+        unknown = [s for s in args.sets.split(",") if s not in SETS]
+        if unknown:
+            parser.error(f"--sets: no set named {', '.join(unknown)} (shipped, family)")
+        args.instances = ",".join(name for s in args.sets.split(",") for name in SETS[s])
     if args.seed is not None:
         args.seeds = [args.seed]
     return args
 
 
 def read_all(directory: Path, names: list[str]) -> dict[str, Instance]:
-    """Every instance, read before any job starts: a missing or broken file
-    stops the batch before it has cost anything."""
+    """Every instance, read (or generated) before any job starts: a missing
+    or broken file stops the batch before it has cost anything."""
     instances = {}
     for name in names:
         path = directory / f"{name}.xml"
+        if name in FAMILY and not path.is_file():
+            instances[name] = family_instance(name)
+            continue
         if not path.is_file():
             raise RobinXError(f"{path} not found")
         instances[name] = read_instance(path)
@@ -99,14 +118,17 @@ def main(argv: list[str] | None = None) -> int:
         print(f"run_all: cannot write {args.output}: no such folder", file=sys.stderr)
         return 2
 
-    tasks = [Task(name, instances[name], seed, args.time_limit) for name in names for seed in args.seeds]
+    floors = {name: known_floor(instances[name]) for name in names}
+    tasks = [Task(name, instances[name], seed, args.time_limit, args.solves, floors[name])
+             for name in names for seed in args.seeds]
     jobs = min(args.jobs or all_cores(), len(tasks))
     pool = dask_pool(args.scheduler) if args.scheduler else local_pool(jobs)
     progress = BatchProgress(len(tasks), enabled=not args.quiet)
     try:
         with pool as executor:
             if not args.quiet:
-                print(f"run_all: {len(tasks)} runs of {args.time_limit:g} s on "
+                budget = f"{args.solves} solve calls" if args.solves else f"{args.time_limit:g} s"
+                print(f"run_all: {len(tasks)} runs of {budget} on "
                       f"{describe(args.scheduler, jobs)}", file=sys.stderr)
             try:
                 outcome = run_batch(executor, tasks, progress)
@@ -116,7 +138,7 @@ def main(argv: list[str] | None = None) -> int:
         print(f"run_all: {exc}", file=sys.stderr)
         return 2
 
-    table = results_table(names, outcome.runs, outcome.failures, args.time_limit)
+    table = results_table(names, outcome.runs, outcome.failures)
     print(table, flush=True)
     status = 0
     if args.output:

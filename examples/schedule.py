@@ -21,6 +21,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from bounds import infeasibility_bound, shortfalls  # noqa: E402
+from floors import known_floor  # noqa: E402
 from evaluate import evaluate  # noqa: E402
 from league import generate  # noqa: E402
 from robinx import RobinXError, read_instance, write_solution  # noqa: E402
@@ -112,6 +113,8 @@ def main(argv: list[str] | None = None) -> int:
             return 2
 
     bound = infeasibility_bound(instance)
+    floor = known_floor(instance)
+    least = bound if floor is None else floor
     progress = ProgressLine(enabled=not args.quiet)
     history = History()
 
@@ -120,7 +123,7 @@ def main(argv: list[str] | None = None) -> int:
         progress(state)
 
     try:
-        result = search.run(args.time_limit, report=report, target=(bound, 0))
+        result = search.run(args.time_limit, report=report, target=(least, 0))
     finally:
         progress.close()
     judged = evaluate(instance, result.x)
@@ -138,8 +141,9 @@ def main(argv: list[str] | None = None) -> int:
         ("teams", f"{instance.n_teams}"),
         ("games", f"{instance.n_games} ({instance.n_games - missing} with a slot)"),
         ("infeasibility", f"{judged.infeasibility}" + (
-            f" (at least {bound} in any schedule: {short} cannot have a slot for every game)"
-            if bound else "")),
+            f" (at least {least} in any schedule: {short} cannot have a slot for every game"
+            + (f"; {least} proven by an exact model" if least > bound else "") + ")"
+            if least else "")),
         ("objective", f"{judged.objective}" + (
             f" (best recorded {instance.recorded_best})" if instance.recorded_best is not None else "")),
         ("seconds", f"{result.seconds:.1f} (best found after {result.found:.1f})"),

@@ -291,7 +291,7 @@ class Search:
     # Repair steps at most to put back the games a perturbation lost.
     mend_steps = 3
 
-    def __init__(self, instance: Instance, seed: int = 0, spare: int = 2):
+    def __init__(self, instance: Instance, seed: int = 0, spare: int = 2, floor: int | None = None):
         self.instance = instance
         # What the search's deadlines are measured in: the clock, or during
         # a run with a budget of solve calls, the calls made so far.
@@ -301,9 +301,10 @@ class Search:
         self.placer = Placer(instance, self.model, spare)
         self.rng = random.Random(seed)
         self.unavailable = [instance.unavailable(t) for t in range(self.n)]
-        # The fewest games without a slot to aim for: the proven floor where
-        # one is kept (floors.json), else the lower bound.
-        floor = known_floor(instance)
+        # The fewest games without a slot to aim for: the proven floor given
+        # or kept (floors.json), else the lower bound.
+        if floor is None:
+            floor = known_floor(instance)
         self.bound = infeasibility_bound(instance) if floor is None else floor
         # how often each game was left without a slot during repair
         self.weight = np.ones((self.n, self.n))

@@ -8,32 +8,35 @@ from results_table import results_table
 from search_job import Run
 
 
-def run(seed, infeasibility, objective, bound=0, solves=3000, seconds=2.0, name="IF3"):
-    return Run(name, seed, 2.0, infeasibility, objective, bound, 58, seconds, 1.0, solves)
+def run(seed, infeasibility, objective, bound=0, floor=None, solves=3000, seconds=2.0, found=1.0, name="IF3"):
+    return Run(name, seed, 2.0, infeasibility, objective, bound, floor, 15, 58, seconds, found, solves)
 
 
 @pytest.mark.parametrize("runs, failures, row", [
     # one seed: single values; solve calls/s over all seeds
-    ([run(1, 0, 58)], [], "| IF3 | 0 | 0 | yes | 58 | 58 | 2 | 1500 | 1 |"),
+    ([run(1, 0, 58)], [], "| IF3 | 15 | 0 / – / 0 | yes | 58 | 58 | 1.0 | 1500 | 1 |"),
     # runs ranked by infeasibility, then objective: the best run is (0, 61),
     # the median run (0, 70), the worst (1, 40), whatever the seed order
-    ([run(3, 1, 40), run(1, 0, 70), run(2, 0, 61)], [],
-     "| IF3 | 0–1 | 0 | yes | 61 / 70 / 40 | 58 | 2 | 1500 | 1, 2, 3 |"),
-    # an even number of seeds: the mean of the two middle runs
+    ([run(3, 1, 40, found=5.0), run(1, 0, 70, found=1.0), run(2, 0, 61, found=2.0)], [],
+     "| IF3 | 15 | 0 / – / 0–1 | yes | 61 / 70 / 40 | 58 | 2.0 | 1500 | 1, 2, 3 |"),
+    # an even number of seeds: the mean of the two middle runs; above the
+    # bound and no floor known: not proven minimal
     ([run(s, 2, obj, bound=1, solves=1000 * s) for s, obj in ((1, 90), (2, 87), (3, 95), (4, 88))], [],
-     "| IF3 | 2 | 1 | no | 87 / 89 / 95 | 58 | 2 | 1250 | 1, 2, 3, 4 |"),
+     "| IF3 | 15 | 1 / – / 2 | no | 87 / 89 / 95 | 58 | 1.0 | 1250 | 1, 2, 3, 4 |"),
+    # above the bound but at the proven floor: minimal
+    ([run(1, 5, 14, bound=2, floor=5)], [], "| IF3 | 15 | 2 / 5 / 5 | yes | 14 | 58 | 1.0 | 1500 | 1 |"),
     # a failed seed does not hide the others
     ([run(3, 0, 60), run(1, 0, 58)], [Failure("IF3", 2, "KilledWorker: ...")],
-     "| IF3 | 0 | 0 | yes | 58 / 59 / 60 | 58 | 2 | 1500 | 1, 3; failed: 2 |"),
+     "| IF3 | 15 | 0 / – / 0 | yes | 58 / 59 / 60 | 58 | 1.0 | 1500 | 1, 3; failed: 2 |"),
     ([], [Failure("IF3", 2, "x"), Failure("IF3", 1, "y")],
-     "| IF3 | failed | – | – | – | – | 2 | – | failed: 1, 2 |"),
-    ([], [], "| IF3 | not run | – | – | – | – | 2 | – |  |"),
+     "| IF3 | – | failed | – | – | – | – | – | failed: 1, 2 |"),
+    ([], [], "| IF3 | – | not run | – | – | – | – | – |  |"),
 ])
 def test_instance_row(runs, failures, row):
     other = [run(1, 0, 1, name="IF4")]
-    lines = results_table(["IF3", "IF4"], runs + other, failures, 2.0).splitlines()
+    lines = results_table(["IF3", "IF4"], runs + other, failures).splitlines()
     assert lines[2] == row
-    assert lines[3].startswith("| IF4 | 0 | 0 | yes | 1 |")
+    assert lines[3].startswith("| IF4 | 15 | 0 / – / 0 | yes | 1 |")
 
 
 class Terminal(io.StringIO):

@@ -55,14 +55,27 @@ def test_batch_runs_every_seed_and_reports_the_failed_jobs(where, instances, req
     assert status == 1
     rows = table_rows(out)
     assert list(rows) == ["IF8", "BAD"]
-    infeasibility, bound, proven, objective, recorded, limit, rate, seeds = rows["IF8"]
-    assert (infeasibility, bound, proven, recorded, limit, seeds) == ("1", "1", "yes", "0", "1", "1, 2")
-    assert len(objective.split(" / ")) == 3 and int(rate) > 0
-    assert rows["BAD"][0] == "failed" and rows["BAD"][-1] == "failed: 1, 2"
+    teams, infeasibility, proven, objective, recorded, found, rate, seeds = rows["IF8"]
+    assert (teams, infeasibility, proven, recorded, seeds) == ("15", "1 / 1 / 1", "yes", "0", "1, 2")
+    assert len(objective.split(" / ")) == 3 and int(rate) > 0 and 0 <= float(found) <= 1.5
+    assert rows["BAD"][1] == "failed" and rows["BAD"][-1] == "failed: 1, 2"
     for seed in (1, 2):
         assert f"BAD seed {seed} failed: UnsupportedInstance: a soft CA3 with max=2" in err
     assert "[4/4]" in err and "2 failed" in err
     assert table.read_text() == out
+
+
+def test_generated_league_with_its_proven_floor_and_a_budget_of_solve_calls(capsys):
+    # G14 cannot be played in full: lower bound 1, proven floor 2; no run
+    # ends below the floor, and the reached value is ranked, best first.
+    assert run_all.main(["--instances", "G14", "--solves", "3000", "--seeds", "1,2", "--jobs", "1",
+                         "--quiet"]) == 0
+    teams, infeasibility, proven, objective = table_rows(capsys.readouterr().out)["G14"][:4]
+    bound, floor, reached = infeasibility.split(" / ")
+    assert (teams, bound, floor) == ("13", "1", "2")
+    assert int(reached.split("–")[0]) >= 2 and proven == ("yes" if reached == "2" else "no")
+    best, median, worst = (float(v) for v in objective.split(" / "))
+    assert best <= median <= worst or reached != "2"
 
 
 def test_without_dask_the_scheduler_option_says_what_to_install(monkeypatch, capsys):
@@ -88,8 +101,25 @@ def test_a_batch_that_cannot_finish_stops_before_any_job(args, message, capsys):
     ["--seeds", "1", "--seed", "2"],
     ["--jobs", "2", "--scheduler", "tcp://127.0.0.1:8786"],
     ["--jobs", "0"],
+    ["--solves", "0"],
+    ["--sets", "shipped,nope"],
+    ["--sets", "family", "--instances", "IF3"],
 ])
 def test_usage_errors(args):
     with pytest.raises(SystemExit) as exit:
         run_all.parse_args(args)
     assert exit.value.code == 2
+
+
+def test_the_modules_sent_to_dask_workers_are_all_a_job_imports_in_order():
+    import ast
+
+    import pools
+
+    sent = list(pools.JOB_MODULES)
+    for position, name in enumerate(sent):
+        tree = ast.parse((pools.EXAMPLES / f"{name}.py").read_text())
+        top_level = {node.module for node in tree.body if isinstance(node, ast.ImportFrom)}
+        top_level |= {alias.name for node in tree.body if isinstance(node, ast.Import) for alias in node.names}
+        local = {m for m in top_level if m and (pools.EXAMPLES / f"{m}.py").is_file()}
+        assert local <= set(sent[:position]), f"{name} imports {sorted(local - set(sent[:position]))}"
