@@ -1,4 +1,6 @@
 """Helpers shared by the test modules (importable as `support`)."""
+import io
+
 import numpy as np
 
 import tavelin
@@ -22,3 +24,14 @@ def panic_type():
     except BaseException as exc:  # noqa: BLE001 - the class derives from BaseException
         return type(exc)
     raise AssertionError("solve without sets_home did not fail")
+
+
+class Terminal(io.StringIO):
+    """A text stream that says whether it is a terminal, for progress displays."""
+
+    def __init__(self, tty):
+        super().__init__()
+        self.tty = tty
+
+    def isatty(self):
+        return self.tty

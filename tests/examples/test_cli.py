@@ -1,6 +1,5 @@
-import io
-
 import pytest
+from support import Terminal
 
 import schedule
 from robinx import parse_solution, read_instance
@@ -50,18 +49,9 @@ def test_output_in_a_missing_folder_is_refused_before_the_search(tmp_path, capsy
     assert "cannot write" in capsys.readouterr().err
 
 
-class Stream(io.StringIO):
-    def __init__(self, tty):
-        super().__init__()
-        self.tty = tty
-
-    def isatty(self):
-        return self.tty
-
-
 @pytest.mark.parametrize("tty", [True, False])
 def test_progress_waits_a_second_then_shows_time_and_best(tty):
-    stream = Stream(tty)
+    stream = Terminal(tty)
     line = schedule.ProgressLine(stream)
     line(Progress(0.5, 3, 90, 100))
     assert stream.getvalue() == ""

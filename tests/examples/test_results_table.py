@@ -1,6 +1,5 @@
-import io
-
 import pytest
+from support import Terminal
 
 from batch import Failure
 from progress_bar import BatchProgress
@@ -37,15 +36,6 @@ def test_instance_row(runs, failures, row):
     lines = results_table(["IF3", "IF4"], runs + other, failures).splitlines()
     assert lines[2] == row
     assert lines[3].startswith("| IF4 | 15 | 0 / – / 0 | yes | 1 |")
-
-
-class Terminal(io.StringIO):
-    def __init__(self, tty):
-        super().__init__()
-        self.tty = tty
-
-    def isatty(self):
-        return self.tty
 
 
 @pytest.mark.parametrize("tty", [True, False])
