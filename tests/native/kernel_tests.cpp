@@ -158,6 +158,7 @@ struct Instance {
     double r_max = 2.0;
     ForbiddenSlotMap forbidden;
     std::vector<std::int64_t> penalties{0};
+    bool near = true;  // build the NearGaps table, as the constructor does
 
     CostModel model() const {
         CostModel model;
@@ -165,6 +166,7 @@ struct Instance {
         model.r_max = r_max;
         model.forbidden = ForbiddenSlots(forbidden);
         model.penalties = GapPenalties(penalties);
+        if (near) model.near = NearGaps(model.penalties, model.r_max);
         return model;
     }
 
@@ -410,7 +412,7 @@ void test_cost_whole_slots_against_reference() {
         Instance in;
         in.m = static_cast<double>(static_cast<int>(rng() % 90) - 5);
         in.r_max = 2.0 + static_cast<double>(rng() % (round % 4 == 0 ? 100 : 4));
-        in.penalties.assign(1 + rng() % 200, 0);
+        in.penalties.assign(1 + rng() % (round % 2 == 0 ? 6 : 200), 0);  // short tables: the near-gaps table
         for (std::int64_t& p : in.penalties) p = static_cast<std::int64_t>(rng() % 21) - 5;
         for (std::uint64_t t = 0; t < n; ++t) {
             if (rng() % 3 == 0) continue;
@@ -431,6 +433,10 @@ void test_cost_whole_slots_against_reference() {
 
         const std::vector<double> expected = reference_cost(x.view(), a, S, O, in);
         if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+        // Without the table of near gaps: the bits are scanned instead.
+        in.near = false;
+        if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+        in.near = round % 2 == 0;
 
         // Into a wider target, 9999999.0 written as 1e15, as placing does.
         const std::size_t stride = O.size() + 3;
