@@ -19,8 +19,9 @@ class Scratch {
 public:
     // Independent buffers for users whose lifetimes overlap: the placement's
     // assignment matrix, the assignment's work arrays, the cost builder's
-    // working rows and the assignment's padded copy of the weights.
-    enum Slot { kMatrix, kWork, kCost, kPadded, kSlotCount };
+    // working rows, the assignment's padded copy of the weights and the
+    // caller's lists (the opponents of a placement).
+    enum Slot { kMatrix, kWork, kCost, kPadded, kList, kSlotCount };
 
     static constexpr std::size_t kAlignment = 64;
     static constexpr std::size_t kRetainedBytes = std::size_t{8} << 20;
