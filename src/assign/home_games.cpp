@@ -10,16 +10,22 @@
 namespace tavelin {
 namespace {
 
-std::size_t matrix_bytes(std::size_t n_slots, std::size_t n_opponents, const PlacementScale& scale) {
+// The double matrix (the home-slot rows and one dummy row, which stands
+// for all of them) or, in the same memory, the scaled costs.
+std::size_t matrix_region(std::size_t n_slots, std::size_t n_opponents, const PlacementScale& scale) {
     const std::size_t n = n_slots + n_opponents;
     if (n < n_slots || (n != 0 && n > std::numeric_limits<std::size_t>::max() / n / 4 / sizeof(double))) {
         throw std::bad_alloc();
     }
-    // The home-slot rows and one dummy row, which stands for all of them;
-    // the scaled form uses the same memory.
     const std::size_t doubles = Carver::bytes<double>((n_slots + 1) * padded_stride_for(n));
     const std::size_t scaled = Carver::bytes<std::int32_t>(n_slots * scale.stride + 16);
-    return (doubles > scaled ? doubles : scaled) + Carver::bytes<std::size_t>(n) + Carver::bytes<double>(n_opponents);
+    return doubles > scaled ? doubles : scaled;
+}
+
+std::size_t block_bytes(std::size_t n_slots, std::size_t n_opponents, const PlacementScale& scale) {
+    return matrix_region(n_slots, n_opponents, scale) + Carver::bytes<std::size_t>(n_slots + n_opponents) +
+           Carver::bytes<double>(n_opponents) + Carver::bytes<std::uint64_t>(n_opponents) +
+           placement_work_bytes(n_slots, n_opponents);
 }
 
 bool placement_route(const AssignmentOptions& options) {
@@ -33,14 +39,14 @@ HomeGames::HomeGames(std::size_t n_slots, std::size_t n_opponents)
       n_opponents_(n_opponents),
       n_(n_slots + n_opponents),
       stride_(padded_stride_for(n_)),
-      scratch_(Scratch::kMatrix, matrix_bytes(n_slots, n_opponents, placement_scale(n_slots, n_opponents))),
-      scale_(placement_scale(n_slots, n_opponents)) {
+      scale_(placement_scale(n_slots, n_opponents)),
+      scratch_(Scratch::kMatrix, block_bytes(n_slots, n_opponents, scale_)) {
     Carver carve(scratch_.data());
-    const std::size_t doubles = Carver::bytes<double>((n_slots_ + 1) * stride_);
-    const std::size_t scaled = Carver::bytes<std::int32_t>(n_slots_ * scale_.stride + 16);
-    a_ = reinterpret_cast<double*>(carve.take<std::byte>(doubles > scaled ? doubles : scaled));
+    a_ = reinterpret_cast<double*>(carve.take<std::byte>(matrix_region(n_slots_, n_opponents_, scale_)));
     column_ = carve.take<std::size_t>(n_);
     slots_ = carve.take<double>(n_opponents_);
+    opponents_ = carve.take<std::uint64_t>(n_opponents_);
+    work_ = carve.take<std::byte>(placement_work_bytes(n_slots_, n_opponents_));
 }
 
 template <class CostOf>
@@ -125,7 +131,7 @@ Placement HomeGames::place_priced(std::span<const double> home_slots, double p, 
 double HomeGames::place_priced_here(std::span<const double> home_slots, double p, const AssignmentOptions& options) {
     if (scaled_) {
         const auto* cells = reinterpret_cast<const std::int32_t*>(a_);
-        if (place_scaled(cells, scale_, n_slots_, n_opponents_, p, column_, options.isa)) {
+        if (place_scaled(cells, scale_, n_slots_, n_opponents_, p, column_, options.isa, work_)) {
             // Every cost taken is allowed (the route proves it), a whole
             // number times the scale.
             return collect(home_slots, p, [&](std::size_t r, std::size_t c) {

@@ -35,6 +35,9 @@ public:
     // Where the nS x nO cost matrix goes.
     CostTarget cost_target() const noexcept { return {a_, stride_, kInfeasibleInAssignment}; }
 
+    // Room for the caller's list of nO opponents, kept with the rest.
+    std::span<std::uint64_t> opponent_list() const noexcept { return {opponents_, n_opponents_}; }
+
     // Completes A (each opponent may instead stay without a slot at the
     // price `p`, each home slot may stay free at 0.0), finds its least-cost
     // assignment and reports, per opponent, the home slot it receives from
@@ -82,12 +85,14 @@ private:
     Placement placement(double total) const { return {std::vector<double>(slots_, slots_ + n_opponents_), total}; }
 
     std::size_t n_slots_, n_opponents_, n_;
-    std::size_t stride_;  // of the rows of A: n_ padded for whole-vector scans
+    std::size_t stride_;     // of the rows of A: n_ padded for whole-vector scans
+    PlacementScale scale_;   // of the scaled form
     Scratch scratch_;
     double* a_;
     std::size_t* column_;
     double* slots_;          // per opponent: its home slot, or NaN
-    PlacementScale scale_;   // of the scaled form
+    std::uint64_t* opponents_;
+    std::byte* work_;        // for the placement route
     bool scaled_ = false;    // whether price wrote the scaled form
     std::uint64_t largest_ = 0;  // of the double form
 };

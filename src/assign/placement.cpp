@@ -59,6 +59,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "cost/scratch.hpp"
 
@@ -296,15 +297,20 @@ PlacementScale placement_scale(std::size_t n_slots, std::size_t n_opponents) {
     return scale;
 }
 
+std::size_t placement_work_bytes(std::size_t n_slots, std::size_t n_opponents) {
+    return PlaceState::bytes(n_slots, n_opponents);
+}
+
 bool place_scaled(const std::int32_t* costs, const PlacementScale& scale, std::size_t n_slots,
-                  std::size_t n_opponents, double p, std::size_t* column, Isa isa) {
+                  std::size_t n_opponents, double p, std::size_t* column, Isa isa, std::byte* work) {
     if (n_slots + n_opponents == 0) return true;
     if (scale.bound < 1 || !(std::fabs(p) <= static_cast<double>(scale.bound)) ||
         static_cast<double>(static_cast<std::int64_t>(p)) != p) {
         return false;
     }
-    Scratch scratch(Scratch::kWork, PlaceState::bytes(n_slots, n_opponents));
-    PlaceState state(scratch.data(), costs, n_slots, n_opponents, column);
+    std::optional<Scratch> scratch;
+    if (work == nullptr) work = scratch.emplace(Scratch::kWork, PlaceState::bytes(n_slots, n_opponents)).data();
+    PlaceState state(work, costs, n_slots, n_opponents, column);
     start_state(state, scale, p);
     return run_for(isa)(state);
 }

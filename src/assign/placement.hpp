@@ -55,8 +55,13 @@ PlacementScale placement_scale(std::size_t n_slots, std::size_t n_opponents);
 bool place_on_structure(const PlacementCosts& costs, std::size_t* column, Isa isa = Isa::best);
 
 // The same from costs already in integer form (`costs`: n_slots rows as
-// `scale` describes), as the cost matrix writes them for placing.
+// `scale` describes), as the cost matrix writes them for placing. `work`,
+// when given, is placement_work_bytes of memory aligned for any element
+// type; otherwise the route takes per-thread scratch memory.
 bool place_scaled(const std::int32_t* costs, const PlacementScale& scale, std::size_t n_slots,
-                  std::size_t n_opponents, double p, std::size_t* column, Isa isa = Isa::best);
+                  std::size_t n_opponents, double p, std::size_t* column, Isa isa = Isa::best,
+                  std::byte* work = nullptr);
+
+std::size_t placement_work_bytes(std::size_t n_slots, std::size_t n_opponents);
 
 }  // namespace tavelin

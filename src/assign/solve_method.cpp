@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "assign/home_games.hpp"
-#include "cost/scratch.hpp"
 #include "cost/cost_matrix.hpp"
 #include "surface/binding.hpp"
 #include "surface/borrow.hpp"
@@ -44,16 +43,17 @@ PyObject* solve_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         const std::vector<double>& home_slots = home->second;
 
         const StridedMatrix view = plain_team ? matrix_view(x) : current_matrix_view(x, true);
-        Scratch list(Scratch::kList, Carver::bytes<std::uint64_t>(view.rows));
-        std::uint64_t* const opponent_list = Carver(list.data()).take<std::uint64_t>(view.rows);
-        std::size_t n_opponents = 0;
+        // Every other row of X is an opponent. The working memory is sized
+        // by X's rows and the home slots alone; the index tests come before
+        // any other work.
+        HomeGames games(home_slots.size(), view.rows - (team < view.rows ? 1 : 0));
+        const std::span<std::uint64_t> list = games.opponent_list();
+        std::size_t filled = 0;
         for (std::uint64_t j = 0; j < view.rows; ++j) {
-            if (j != team) opponent_list[n_opponents++] = j;
+            if (j != team) list[filled++] = j;
         }
-        const std::span<const std::uint64_t> opponents{opponent_list, n_opponents};
-
-        check_cost_indices(view, team, opponents);  // before the assignment matrix is sized
-        HomeGames games(home_slots.size(), opponents.size());
+        const std::span<const std::uint64_t> opponents = list;
+        check_cost_indices(view, team, opponents);
         const double total =
             games.price_and_place_here(view, team, home_slots, opponents, state.cost, state.p);
         borrow.release();

@@ -19,9 +19,8 @@ class Scratch {
 public:
     // Independent buffers for users whose lifetimes overlap: the placement's
     // assignment matrix, the assignment's work arrays, the cost builder's
-    // working rows, the assignment's padded copy of the weights and the
-    // caller's lists (the opponents of a placement).
-    enum Slot { kMatrix, kWork, kCost, kPadded, kList, kSlotCount };
+    // working rows and the assignment's padded copy of the weights.
+    enum Slot { kMatrix, kWork, kCost, kPadded, kSlotCount };
 
     static constexpr std::size_t kAlignment = 64;
     static constexpr std::size_t kRetainedBytes = std::size_t{8} << 20;
@@ -37,8 +36,8 @@ public:
 
 private:
     std::byte* data_ = nullptr;
-    Slot slot_;
-    bool owned_ = false;  // heap memory of this object alone
+    bool* busy_ = nullptr;  // the thread's buffer in use, when not owned
+    bool owned_ = false;    // heap memory of this object alone
 };
 
 // Hands out consecutive, aligned arrays from one block.
@@ -60,8 +59,12 @@ public:
     }
 
 private:
+    // Arrays follow each other at 16-byte steps (every element type is
+    // aligned, vectors are read unaligned), so that a small problem's
+    // arrays share cache lines instead of taking one each.
+    static constexpr std::size_t kStep = 16;
     static constexpr std::size_t round_up(std::size_t n) noexcept {
-        return (n + Scratch::kAlignment - 1) / Scratch::kAlignment * Scratch::kAlignment;
+        return (n + kStep - 1) / kStep * kStep;
     }
     std::byte* next_;
 };

@@ -212,15 +212,16 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
         slot_table.emplace(x, teams, table_words, limit, near_only, carve.take<std::byte>(table_bytes));
     }
 
-    UsedSlots used;
+    std::optional<UsedSlots> used;  // the thread's bit set, taken when first needed
     // The used slots of team t; false when they do not fit the bit sets.
     auto slots_of = [&](std::size_t t, SlotSet& set) {
         if (slot_table && slot_table->fits(t)) {
             set = slot_table->set(t);
             return true;
         }
-        const bool fits = used.mark(x, t);
-        set = used.set();
+        if (!used) used.emplace();
+        const bool fits = used->mark(x, t);
+        set = used->set();
         return fits;
     };
 
@@ -259,7 +260,7 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
                             model.forbidden.team(g)};
         SlotSet set;
         if (!slots_of(static_cast<std::size_t>(g), set)) {
-            used.clear();
+            used->clear();
             write_plain_column(x, column, row_span, model, away, out);
         } else if (table) {
             write_table_column(set, column, row_span, model, out);
