@@ -98,6 +98,8 @@ public:
     }
 
     bool fits() const { return fits_; }
+    std::int64_t scale() const { return scale_; }
+    std::int64_t bound() const { return bound_; }
 
 private:
     std::int32_t* cells_;

@@ -57,10 +57,17 @@ public:
             }
             penalty_[pattern] = sum;
             blocked_[pattern] = blocked;
+            if (!blocked) {
+                const std::uint64_t magnitude = sum < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(sum)
+                                                        : static_cast<std::uint64_t>(sum);
+                largest_ = magnitude > largest_ ? magnitude : largest_;
+            }
         }
     }
 
     bool ready() const noexcept { return reach_ >= 0; }
+    // The largest magnitude of the penalty of a pattern that is not blocked.
+    std::uint64_t largest_penalty() const noexcept { return largest_; }
     // G: the pattern of slot v covers v - G ... v + G.
     int reach() const noexcept { return reach_; }
     std::uint64_t mask() const noexcept { return (std::uint64_t{2} << (2 * reach_)) - 1; }
@@ -71,6 +78,7 @@ public:
 
 private:
     int reach_ = -1;
+    std::uint64_t largest_ = 0;
     std::vector<std::int64_t> penalty_;
     std::vector<std::uint8_t> blocked_;
 };

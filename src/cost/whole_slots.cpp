@@ -8,11 +8,13 @@
 // matter (the cost model's NearGaps table is ready), the pattern of those
 // bits is looked up whole. An opponent with some other used slot gets its
 // column from the plain rules instead.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "cost/cost_builders.hpp"
@@ -80,6 +82,14 @@ struct WholeRow {
     bool blocked;
     bool numbered;              // false for NaN
     std::uint32_t key_word, key_shift;  // the key's place in a forbidden bit set
+};
+
+// For the scaled writer: when every sum of a home penalty and a table
+// penalty lies within the bound and below the marker 9999999, a cell needs
+// neither test: it is (home penalty + pattern penalty) * scale.
+struct ScaledSums {
+    bool fit = false;
+    std::int64_t scale = 0;
 };
 
 // An opponent's column: where it goes, the team, the slot in which it hosts
@@ -161,13 +171,25 @@ void write_judged_column(const SlotSet& set, const Column& column, std::span<con
 // equals nothing and has no gaps.
 template <class Writer>
 void write_table_column(const SlotSet& set, const Column& column, std::span<const WholeRow> rows,
-                        const CostModel& model, Writer& out) {
+                        const CostModel& model, const ScaledSums& sums, Writer& out) {
     const NearGaps& near = model.near;
     const std::uint64_t mask = near.mask();
     const double m = model.m, reverse = column.reverse;
     const typename Writer::Cell infeasible = out.infeasible_value();
     const ForbiddenSlots::Team forbidden = column.forbidden;
     const bool bits_only = forbidden.bits_only();
+    if (sums.fit) {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const WholeRow& row = rows[i];
+            const std::uint64_t p = pattern(set, row, mask);
+            const bool forbids =
+                bits_only ? forbidden.in_bits(row.key_word, row.key_shift) : forbidden.contains(row.key);
+            const bool bad = row.blocked | near.blocked(p) | forbids | (m > std::fabs(row.slot - reverse));
+            const auto sum = static_cast<typename Writer::Cell>((row.home_penalty + near.penalty(p)) * sums.scale);
+            out.row(i)[column.k] = bad ? infeasible : sum;
+        }
+        return;
+    }
     typename Writer::Tally tally = out.tally();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const WholeRow& row = rows[i];
@@ -179,6 +201,20 @@ void write_table_column(const SlotSet& set, const Column& column, std::span<cons
         out.row(i)[column.k] = value;
     }
     out.commit(tally);
+}
+
+// Whether every sum fits (see ScaledSums), the home penalties being those
+// of the rows that are not blocked.
+ScaledSums scaled_sums(const WholeRow* rows, std::size_t n_rows, const NearGaps& near, const ScaledWriter& out) {
+    std::uint64_t home = 0;
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        const std::int64_t v = rows[i].blocked ? 0 : rows[i].home_penalty;
+        home = std::max(home, v < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
+    }
+    const std::uint64_t pattern = near.largest_penalty(), bound = static_cast<std::uint64_t>(out.bound());
+    constexpr auto kMarker = static_cast<std::uint64_t>(kInfeasible);
+    if (home > bound || pattern > bound || home + pattern > bound || home + pattern >= kMarker) return {};
+    return {true, out.scale()};
 }
 
 }  // namespace
@@ -252,6 +288,11 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
         rows[i] = row;
     }
 
+    ScaledSums sums;
+    if constexpr (std::is_same_v<Writer, ScaledWriter>) {
+        if (table) sums = scaled_sums(rows, n_slots, model.near, out);
+    }
+
     std::vector<double> away;  // only for opponents outside the bit sets
     const std::span<const WholeRow> row_span{rows, n_slots};
     for (std::size_t k = 0; k < O.size(); ++k) {
@@ -263,7 +304,7 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
             used->clear();
             write_plain_column(x, column, row_span, model, away, out);
         } else if (table) {
-            write_table_column(set, column, row_span, model, out);
+            write_table_column(set, column, row_span, model, sums, out);
         } else {
             write_judged_column(set, column, row_span, model, near_only, out);
         }
