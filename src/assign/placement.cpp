@@ -104,7 +104,8 @@ struct PlaceState {
     std::uint32_t* tight_at;  // nS: the version `tight` holds (0: none); a label change clears it
     std::uint64_t* in_tree;   // words: opponents in the tree
     std::uint64_t* at_level;  // words: opponents outside the tree whose key is the current level
-    std::uint64_t* found;     // words: scratch
+    std::uint64_t* found;     // words: the opponents a dummy row brings to the level
+    std::uint64_t* limit;     // words: the opponents below a free one (see phase)
     TreeEntry* tree_rows;     // N: in join order
     TreeEntry* tree_cols;     // N: in join order
     std::uint32_t* parent;    // N: per column, its slack row (set when it reaches the level)
@@ -119,7 +120,7 @@ struct PlaceState {
         return 6 * Carver::bytes<std::int32_t>(cw) +
                3 * Carver::bytes<std::int64_t>(nS) +
                Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(nS) +
-               4 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
+               5 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
                Carver::bytes<std::uint32_t>(N) + Carver::bytes<std::uint32_t>(nO) +
                Carver::bytes<std::uint32_t>(nS);
     }
@@ -146,6 +147,7 @@ struct PlaceState {
         in_tree = carve.take<std::uint64_t>(words);
         at_level = carve.take<std::uint64_t>(words);
         found = carve.take<std::uint64_t>(words);
+        limit = carve.take<std::uint64_t>(words);
         tree_rows = carve.take<TreeEntry>(N);
         tree_cols = carve.take<TreeEntry>(N);
         parent = carve.take<std::uint32_t>(N);
