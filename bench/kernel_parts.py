@@ -2,7 +2,9 @@
 timed without Python by the native kernel benchmark (bench/kernel_bench.cpp),
 which this module builds with CMake and runs on the benchmark's workloads.
 What is left of the Python-level time is the call overhead: the call
-itself, the arguments, the borrow of X and writing the result."""
+itself, the arguments, the borrow of X, writing the result, and the caches
+that other work between calls leaves cold (kernel_bench runs its calls in
+a row, warm)."""
 from __future__ import annotations
 
 import os
