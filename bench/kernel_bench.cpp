@@ -1,5 +1,6 @@
 // Times the numeric kernels alone, without Python: the cost matrix of one
-// placement, and its assignment on every instruction set this build has
+// placement (in the form solve writes it), and its assignment on every
+// instruction set this build has
 // (the scalar route included, which is what a processor without a vector
 // route runs). The workloads are the Python benchmark's, written out by
 // bench/workloads.py (write_text).
@@ -104,6 +105,7 @@ std::vector<Workload> read_workloads(const char* path) {
             for (std::uint64_t& t : w.teams) fields >> t;
         } else if (key == "end") {
             w.model.forbidden = ForbiddenSlots(std::move(forbidden));
+            w.model.near = NearGaps(w.model.penalties, w.model.r_max);
             forbidden = {};
             out.push_back(std::move(w));
         }
@@ -180,15 +182,14 @@ int main(int argc, char** argv) {
 
             HomeGames games(slots.size(), opponents.size());
             auto t0 = Clock::now();
-            const std::uint64_t largest =
-                write_cost_matrix(view, team, slots, opponents, w.model, games.cost_target());
+            games.price(view, team, slots, opponents, w.model, w.p);
             cost_us.push_back(micros(Clock::now() - t0));
 
             Placement first;
             for (std::size_t k = 0; k < isas.size(); ++k) {
                 const std::size_t i = (call + k) % isas.size();
                 t0 = Clock::now();
-                Placement placed = games.place(slots, w.p, largest, {Route::automatic, isas[i].isa});
+                Placement placed = games.place_priced(slots, w.p, {Route::automatic, isas[i].isa});
                 assign_us[i].push_back(micros(Clock::now() - t0));
                 if (k == 0) {
                     first = std::move(placed);

@@ -8,6 +8,9 @@ must return bit-identical cost matrices and equal totals, and each one's
 written row must be a valid placement whose cost is the total it returned.
 Timings are taken in one process, the two implementations interleaved call
 by call (alternating which goes first), and summarised by their medians.
+Where the time of a tavelin solve goes (cost matrix, assignment, call
+overhead) comes from the native kernel benchmark, run between the rounds
+(kernel_parts.py).
 """
 from __future__ import annotations
 
@@ -37,6 +40,7 @@ except ImportError:  # pragma: no cover - the bench extra brings it
 import tavelin
 
 from agreement import Disagreement, check_call
+from kernel_parts import build_kernel_bench, kernel_times
 from peer import Peer
 from workloads import COMPACT_SIZES, UNSCHEDULED, Workload, all_workloads, compact, league, two_teams
 
@@ -44,7 +48,7 @@ HERE = Path(__file__).resolve().parent
 
 # The benchmark reports figures and judges nothing. The goals they are read
 # against: a median solve time ratio peer / tavelin of at least 30 for the
-# league, n=10 and n=20, 8 for n=40, 2 for n=80 and 1 for n=160; a fixed
+# league, n=10 and n=20, 12 for n=40, 8 for n=80 and 6 for n=160; a fixed
 # cost of a call below 1.5 µs.
 
 
@@ -236,7 +240,7 @@ def ms(stat: Stat) -> str:
     return f"{v:,.2f}" if v < 100 else f"{v:,.0f}"
 
 
-def render(info, solve_rows, ccm_rows, pass_rows, fixed, notes) -> str:
+def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, notes) -> str:
     out = ["# tavelin against NumPy + SciPy", ""]
     out += [f"- {k}: {v}" for k, v in info.items()]
     out += ["", "Medians of single calls (µs); ratio = peer / tavelin, above 1 means tavelin is faster.", ""]
@@ -246,6 +250,19 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, notes) -> str:
     for s, c in zip(solve_rows, ccm_rows):
         out.append(f"| {s.workload} | {s.fill} | {us(s.peer)} | {us(s.tav)} | {s.ratio:.2f} | "
                    f"{us(c.peer)} | {us(c.tav)} | {c.ratio:.2f} |")
+    if parts:
+        out += ["", "Where the time of a tavelin solve goes (µs, medians): its cost matrix and its assignment "
+                "timed without Python (bench/kernel_bench.cpp, calls in a row), the rest of the solve time is "
+                "the call overhead: the call, its arguments, the borrow of X, writing the result, and the caches "
+                "that the interleaved calls of the other implementation leave cold for the kernels:", "",
+                "| workload | X | solve | cost matrix | assignment | call overhead |", "|---|---|---:|---:|---:|---:|"]
+        for s in solve_rows:
+            if (s.workload, s.fill) not in parts:
+                continue
+            cost, assign = parts[(s.workload, s.fill)]
+            solve = s.tav.median_ns / 1000.0
+            out.append(f"| {s.workload} | {s.fill} | {solve:,.2f} | {cost:,.2f} | {assign:,.2f} | "
+                       f"{solve - cost - assign:,.2f} |")
     out += ["", "Construction pass from an empty X (every team placed once, in order), ms per pass:", "",
             "| workload | teams | peer | tavelin | ratio | same final X |",
             "|---|---:|---:|---:|---:|:-:|"]
@@ -300,12 +317,18 @@ def main(argv=None) -> int:
         return 1
     print(f"  cost matrices and totals agree ({time.perf_counter() - t_start:.1f} s)", flush=True)
 
+    kernel_bench, why_not = build_kernel_bench()
+    if kernel_bench is None:
+        print(f"no split of the solve time: {why_not}", file=sys.stderr)
+    kernel_budget = 0.05 if quick else 0.5  # seconds per workload and round
+
     overhead = timer_overhead()
     # Each cell is timed in several rounds spread over the run, so that a
     # burst of other work on the machine hits only part of its samples.
     rounds = 1 if quick else 3
     cells = {}
     same_pass = {}
+    kernel_samples: dict = {}
 
     def add(key, samples):
         pooled = cells.setdefault(key, {"peer": [], "tavelin": []})
@@ -318,6 +341,10 @@ def main(argv=None) -> int:
             for method in ("solve", "create_cost_matrix"):
                 add((w.name, w.fill, method),
                     bench_calls(w, method, budget / rounds, max(1, min_reps // rounds), max_reps, overhead))
+            if kernel_bench is not None:
+                # The kernels right after the Python calls, so that both meet the same machine.
+                for key, times in kernel_times(kernel_bench, [w], kernel_budget).items():
+                    kernel_samples.setdefault(key, []).append(times)
             s, c = (make_row(w, w.fill, cells[(w.name, w.fill, m)]) for m in ("solve", "create_cost_matrix"))
             print(f"  {w.name:7} {w.fill:6}  solve {us(s.peer):>8} / {us(s.tav):>8} µs = {s.ratio:7.2f}   "
                   f"cost matrix {us(c.peer):>8} / {us(c.tav):>8} µs = {c.ratio:7.2f}", flush=True)
@@ -334,6 +361,9 @@ def main(argv=None) -> int:
     ccm_rows = [make_row(w, w.fill, cells[(w.name, w.fill, "create_cost_matrix")]) for w in workloads]
     pass_rows = [(make_row(w, "pass", cells[(w.name, "pass")]), w.n, same_pass[w.name]) for w in pass_loads]
     fixed = make_row(two_teams(), "", cells[("2 teams",)])
+    # The kernels' medians over the rounds.
+    parts = {key: (float(np.median([c for c, _ in got])), float(np.median([a for _, a in got])))
+             for key, got in kernel_samples.items()}
 
     spreads = [st.noise for r in solve_rows + ccm_rows for st in (r.peer, r.tav)]
     load_after = os.getloadavg()
@@ -347,7 +377,11 @@ def main(argv=None) -> int:
         "every workload was checked first: bit-identical cost matrices, equal totals, valid written rows "
         "(ties may be broken differently, so X may differ)",
     ]
-    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, notes)
+    if parts:
+        notes.insert(1, "solve split: the kernels timed by bench/kernel_bench.cpp (Release build) right after each "
+                        "workload's Python timings in every round, medians over the rounds; call overhead = solve - "
+                        "cost matrix - assignment (under a changing load it can even come out negative)")
+    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, parts, notes)
     print()
     print(text)
     if out_path:

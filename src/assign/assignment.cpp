@@ -333,7 +333,7 @@ void optimal_assignment_into(const WeightMatrix& w, WeightClass known, std::size
     auto row_of = [&](std::size_t r) {
         return w.cells + stored_row(r, w.equal_rows_from, w.shared_equal_rows) * stride;
     };
-    Route route = options.route;
+    Route route = options.route == Route::placement ? Route::automatic : options.route;
     if (route == Route::automatic) {
         if (known == WeightClass::unknown) {
             known = WeightClass::small_integers;

@@ -85,7 +85,9 @@ WeightClass classify_weights(const double* cells, std::size_t count) noexcept;
 
 // Which implementation runs: `automatic` picks the fastest one that is exact
 // for the weight class; the others exist so that tests can compare them.
-enum class Route { automatic, reference, general, small_integers };
+// `placement` is the route of HomeGames (placement.hpp) where it applies,
+// automatic elsewhere.
+enum class Route { automatic, reference, general, small_integers, placement };
 // The instruction set a route's scans use. `scalar` exists in every build;
 // `sse2`, `avx2` and `avx512` on x86-64, `neon` on aarch64 (built with GCC
 // or Clang); `best` is the widest one the processor runs.

@@ -47,6 +47,15 @@ std::uint64_t write_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::sp
     return out.largest();
 }
 
+bool write_scaled_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                              std::span<const std::uint64_t> O, const CostModel& model, const ScaledTarget& target) {
+    check_cost_indices(x, a, O);
+    ScaledWriter out(target);
+    if (S.empty() || O.empty()) return true;
+    if (!write_whole_slots(x, a, S, O, model, out)) write_general_slots(x, a, S, O, model, out);
+    return out.fits();
+}
+
 CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
                                     std::span<const std::uint64_t> O, const CostModel& model) {
     CostMatrix result = allocate(S.size(), O.size());

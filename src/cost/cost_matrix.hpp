@@ -32,6 +32,20 @@ struct CostTarget {
     double infeasible = kInfeasible;
 };
 
+// Where a cost matrix is written as scaled 32-bit integers, the form the
+// placement route of the assignment works on: cell (i, k) goes to
+// cells[i * row_stride + k] as cost * scale, or `infeasible` for a pairing
+// that is not allowed (or a cost equal to 9999999, as in the double form).
+// A cost whose magnitude exceeds `bound` cannot be written: the write
+// reports it and the target is to be discarded.
+struct ScaledTarget {
+    std::int32_t* cells;
+    std::size_t row_stride;
+    std::int64_t scale;
+    std::int64_t bound;
+    std::int32_t infeasible;
+};
+
 // The index tests of the cost matrix for home team `a` and opponents `O`:
 // fails with "ndarray: index out of bounds" when one of them lies outside X.
 // They all fail with the same text, so making them before any other work
@@ -48,6 +62,11 @@ void check_cost_indices(const StridedMatrix& x, std::uint64_t a, std::span<const
 std::uint64_t write_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
                                 std::span<const std::uint64_t> O, const CostModel& model,
                                 const CostTarget& target);
+
+// The same matrix into a scaled target. Returns false when some cost
+// exceeds the target's bound. Fails and throws as write_cost_matrix.
+bool write_scaled_cost_matrix(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
+                              std::span<const std::uint64_t> O, const CostModel& model, const ScaledTarget& target);
 
 // The same matrix as a new CostMatrix with the marker 9999999.0.
 CostMatrix create_cost_matrix_inner(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,

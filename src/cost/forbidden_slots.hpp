@@ -41,6 +41,13 @@ public:
             return others_ != nullptr && others_->contains(key);
         }
 
+        // Whether every key of the team is in its bit set; then a key k in
+        // [0, 2^16) is forbidden exactly when in_bits(k / 64, k % 64).
+        bool bits_only() const noexcept { return others_ == nullptr; }
+        bool in_bits(std::size_t word, unsigned shift) const noexcept {
+            return word < words_ && ((bits_[word] >> shift) & 1) != 0;
+        }
+
     private:
         const std::uint64_t* bits_ = nullptr;
         std::size_t words_ = 0;

@@ -94,8 +94,9 @@ struct HomeRow {
 
 // The general builder: any slot values. Home slots are sorted once and each
 // opponent's neighbours found by binary search (see Neighbours).
+template <class Writer>
 void write_general_slots(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
-                         std::span<const std::uint64_t> O, const CostModel& model, CellWriter& out) {
+                         std::span<const std::uint64_t> O, const CostModel& model, Writer& out) {
     const GapPenalties& penalty = model.penalties;
     const double m = model.m, r_max = model.r_max;
     const std::size_t n_slots = S.size();
@@ -143,7 +144,7 @@ void write_general_slots(const StridedMatrix& x, std::uint64_t a, std::span<cons
             const HomeRow& row = rows[i];
             const double s = row.slot;
             const bool numbered = i < n_numbers;
-            double* cell = out.row(row.row) + k;
+            auto* cell = out.row(row.row) + k;
             const bool infeasible = row.blocked || forbidden.contains(row.key) || m > std::fabs(s - reverse) ||
                                     (numbered && !away.empty() && near.blocks(i, r_max));
             if (infeasible) {
@@ -156,5 +157,10 @@ void write_general_slots(const StridedMatrix& x, std::uint64_t a, std::span<cons
         }
     }
 }
+
+template void write_general_slots(const StridedMatrix&, std::uint64_t, std::span<const double>,
+                                  std::span<const std::uint64_t>, const CostModel&, CellWriter&);
+template void write_general_slots(const StridedMatrix&, std::uint64_t, std::span<const double>,
+                                  std::span<const std::uint64_t>, const CostModel&, ScaledWriter&);
 
 }  // namespace tavelin

@@ -27,7 +27,7 @@ thread_local Buffer t_buffers[Scratch::kSlotCount];
 
 }  // namespace
 
-Scratch::Scratch(Slot slot, std::size_t bytes) : slot_(slot) {
+Scratch::Scratch(Slot slot, std::size_t bytes) {
     Buffer& buffer = t_buffers[slot];
     if (buffer.busy || bytes > kRetainedBytes) {
         data_ = allocate(bytes);
@@ -43,6 +43,7 @@ Scratch::Scratch(Slot slot, std::size_t bytes) : slot_(slot) {
         buffer.capacity = capacity;
     }
     buffer.busy = true;
+    busy_ = &buffer.busy;
     data_ = buffer.data;
 }
 
@@ -50,7 +51,7 @@ Scratch::~Scratch() {
     if (owned_) {
         ::operator delete(data_, std::align_val_t{kAlignment});
     } else {
-        t_buffers[slot_].busy = false;
+        *busy_ = false;  // the thread's buffer, found once
     }
 }
 

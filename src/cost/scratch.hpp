@@ -36,8 +36,8 @@ public:
 
 private:
     std::byte* data_ = nullptr;
-    Slot slot_;
-    bool owned_ = false;  // heap memory of this object alone
+    bool* busy_ = nullptr;  // the thread's buffer in use, when not owned
+    bool owned_ = false;    // heap memory of this object alone
 };
 
 // Hands out consecutive, aligned arrays from one block.
@@ -59,8 +59,12 @@ public:
     }
 
 private:
+    // Arrays follow each other at 16-byte steps (every element type is
+    // aligned, vectors are read unaligned), so that a small problem's
+    // arrays share cache lines instead of taking one each.
+    static constexpr std::size_t kStep = 16;
     static constexpr std::size_t round_up(std::size_t n) noexcept {
-        return (n + Scratch::kAlignment - 1) / Scratch::kAlignment * Scratch::kAlignment;
+        return (n + kStep - 1) / kStep * kStep;
     }
     std::byte* next_;
 };

@@ -76,6 +76,7 @@ InstanceState build_instance_state(PyObject* sets_home, PyObject* sets_forbidden
     state.cost.m = static_cast<double>(m);
     state.p = static_cast<double>(p);
     state.cost.r_max = r_max < 3 ? 2.0 : static_cast<double>(r_max);
+    state.cost.near = NearGaps(state.cost.penalties, state.cost.r_max);
     return state;
 }
 

@@ -18,6 +18,7 @@
 
 #include "assign/assignment.hpp"
 #include "assign/home_games.hpp"
+#include "assign/placement.hpp"
 #include "cost/cost_matrix.hpp"
 #include "cost/numeric.hpp"
 #include "cost/team_slots.hpp"
@@ -158,6 +159,7 @@ struct Instance {
     double r_max = 2.0;
     ForbiddenSlotMap forbidden;
     std::vector<std::int64_t> penalties{0};
+    bool near = true;  // build the NearGaps table, as the constructor does
 
     CostModel model() const {
         CostModel model;
@@ -165,6 +167,7 @@ struct Instance {
         model.r_max = r_max;
         model.forbidden = ForbiddenSlots(forbidden);
         model.penalties = GapPenalties(penalties);
+        if (near) model.near = NearGaps(model.penalties, model.r_max);
         return model;
     }
 
@@ -410,7 +413,7 @@ void test_cost_whole_slots_against_reference() {
         Instance in;
         in.m = static_cast<double>(static_cast<int>(rng() % 90) - 5);
         in.r_max = 2.0 + static_cast<double>(rng() % (round % 4 == 0 ? 100 : 4));
-        in.penalties.assign(1 + rng() % 200, 0);
+        in.penalties.assign(1 + rng() % (round % 2 == 0 ? 6 : 200), 0);  // short tables: the near-gaps table
         for (std::int64_t& p : in.penalties) p = static_cast<std::int64_t>(rng() % 21) - 5;
         for (std::uint64_t t = 0; t < n; ++t) {
             if (rng() % 3 == 0) continue;
@@ -431,6 +434,10 @@ void test_cost_whole_slots_against_reference() {
 
         const std::vector<double> expected = reference_cost(x.view(), a, S, O, in);
         if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+        // Without the table of near gaps: the bits are scanned instead.
+        in.near = false;
+        if (!same_bits(cells(in.build(x.view(), a, S, O)), expected)) ++mismatches;
+        in.near = round % 2 == 0;
 
         // Into a wider target, 9999999.0 written as 1e15, as placing does.
         const std::size_t stride = O.size() + 3;
@@ -632,13 +639,64 @@ void test_home_games_against_reference() {
         // Every instruction set, on the route the weights select and on the
         // general one.
         for (const Isa isa : available_isas()) {
-            for (const Route route : {Route::automatic, Route::general}) {
+            for (const Route route : {Route::automatic, Route::placement, Route::general}) {
                 const Placement got = games.place(S, p, largest, {route, isa});
                 if (!same_bits(got.slots, slots) || !same_bits(got.total, total)) ++mismatches;
             }
         }
     }
     CHECK(mismatches == 0);
+}
+
+// Pricing and placing in one go (costs written as scaled integers for the
+// placement route where it applies) against pricing as doubles and placing
+// on the general route: the same slot for every opponent and the same
+// total, bit for bit, also where p or a cost is too large for the route.
+void test_price_and_place() {
+    std::mt19937_64 rng(8080);
+    int mismatches = 0, scaled = 0;
+    for (int round = 0; round < 600; ++round) {
+        const std::size_t n = 2 + rng() % 16, slots = 2 * n;
+        Dense x{n, n, std::vector<double>(n * n, U)};
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j) {
+                if (i != j && rng() % 3 == 0) x.v[i * n + j] = static_cast<double>(rng() % slots);
+            }
+        }
+        Instance in;
+        in.m = static_cast<double>(rng() % 4);
+        in.r_max = 2.0 + static_cast<double>(rng() % 2);
+        in.penalties = {0, static_cast<std::int64_t>(rng() % 6), static_cast<std::int64_t>(rng() % 3), 1};
+        if (round % 7 == 0) in.penalties[1] = std::int64_t{1} << 40;  // beyond the route's bound
+        for (std::uint64_t t = 0; t < n; ++t) in.forbidden[t] = {static_cast<std::int64_t>(rng() % slots)};
+        const CostModel model = in.model();
+        const std::uint64_t a = rng() % n;
+        std::vector<double> S;
+        for (std::size_t s = 0; s < slots; ++s) {
+            if (rng() % 2 == 0) S.push_back(static_cast<double>(s));
+        }
+        std::vector<std::uint64_t> O;
+        for (std::uint64_t j = 0; j < n; ++j) {
+            if (j != a) O.push_back(j);
+        }
+        const double p = round % 5 == 0 ? 3e9 : static_cast<double>(rng() % 50);
+        const StridedMatrix view = x.view();
+
+        HomeGames expected_games(S.size(), O.size());
+        const std::uint64_t largest = write_cost_matrix(view, a, S, O, model, expected_games.cost_target());
+        const Placement expected = expected_games.place(S, p, largest, {Route::general, Isa::scalar});
+        for (const Isa isa : available_isas()) {
+            HomeGames games(S.size(), O.size());
+            const Placement got = games.price_and_place(view, a, S, O, model, p, {Route::automatic, isa});
+            if (!same_bits(got.slots, expected.slots) || !same_bits(got.total, expected.total)) ++mismatches;
+            const double total = games.price_and_place_here(view, a, S, O, model, p);
+            const std::vector<double> here(games.slots().begin(), games.slots().end());
+            if (!same_bits(here, expected.slots) || !same_bits(total, expected.total)) ++mismatches;
+        }
+        scaled += p < 3e9 && round % 7 != 0;
+    }
+    CHECK(mismatches == 0);
+    CHECK(scaled > 300);
 }
 
 // A feasible cost equal to the marker 9999999.0 cannot be told from it: the
@@ -928,6 +986,50 @@ void test_routes_placement_shape() {
                 hinted_mismatches);
 }
 
+// The placement route (the matrix's structure, 32-bit keys) against the
+// reference on the whole matrix: the same column for every row, on every
+// instruction set. Costs are small whole numbers with many ties and zeros,
+// some pairings not allowed, p of every sign; the route must decline
+// exactly when its bounds or whole numbers fail, never answer wrongly.
+void test_placement_route() {
+    std::mt19937_64 rng(5150);
+    int mismatches = 0, declined = 0, applied = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t nS = rng() % (round < 2000 ? 9 : 40), nO = rng() % (round < 2000 ? 9 : 40);
+        const std::size_t N = nS + nO;
+        const double share = static_cast<double>(rng() % 80) / 100.0;  // not allowed
+        const int spread = 1 + static_cast<int>(rng() % 6);
+        const double ps[] = {0.0, 3.0, 40.0, -2.0, 1e9, 0.5, 6600.0};
+        const double p = ps[rng() % std::size(ps)];
+        std::vector<double> K(nS * nO);
+        for (double& c : K) {
+            c = std::uniform_real_distribution<double>(0, 1)(rng) < share ? 1e15
+                : round % 5 == 0                                           ? -static_cast<double>(rng() % 4)
+                                                                           : static_cast<double>(rng() % spread);
+        }
+        std::vector<double> W(N * N, 0.0);
+        for (std::size_t r = 0; r < N; ++r) {
+            for (std::size_t k = 0; k < nO; ++k) W[r * N + k] = -(r < nS ? K[r * nO + k] : p);
+        }
+        const Cols expected = tavelin::reference_assignment(W.data(), N, N);
+        const bool whole = p == std::trunc(p);
+        for (const Isa isa : available_isas()) {
+            Cols got(N, 12345);
+            if (!place_on_structure({K.data(), nO, nS, nO, p}, got.data(), isa)) {
+                ++declined;
+                if (whole && p != 1e9) ++mismatches;  // within its bounds the route must answer
+                continue;
+            }
+            ++applied;
+            if (!whole || got != expected) ++mismatches;
+        }
+    }
+    CHECK(mismatches == 0);
+    CHECK(applied > declined);
+    std::printf("  placement route: %d placements, %d declined, %d mismatches\n", applied + declined, declined,
+                mismatches);
+}
+
 // Hints on general matrices that have such blocks: equal trailing rows and
 // equal trailing columns, rectangular too, with all kinds of weights.
 void test_routes_equal_blocks() {
@@ -996,6 +1098,7 @@ int main() {
         {"assignment examples", test_assignment_examples},
         {"assignment in placement", test_assignment_in_placement},
         {"home games against reference", test_home_games_against_reference},
+        {"price and place", test_price_and_place},
         {"cost equal to the marker", test_cost_equal_to_marker},
         {"assignment random", test_assignment_random},
         {"assignment bad weights end", test_assignment_bad_weights_end},
@@ -1003,6 +1106,7 @@ int main() {
         {"routes on random matrices", test_routes_random_matrices},
         {"routes on placement-shaped matrices", test_routes_placement_shape},
         {"routes with equal blocks", test_routes_equal_blocks},
+        {"placement route", test_placement_route},
     };
     for (const auto& [name, test] : tests) {
         try {

@@ -1,0 +1,72 @@
+"""Where the time of a ``solve`` goes: its cost matrix and its assignment,
+timed without Python by the native kernel benchmark (bench/kernel_bench.cpp),
+which this module builds with CMake and runs on the benchmark's workloads.
+What is left of the Python-level time is the call overhead: the call
+itself, the arguments, the borrow of X, writing the result, and the caches
+that other work between calls leaves cold (kernel_bench runs its calls in
+a row, warm)."""
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+from workloads import Workload, write_text
+
+ROOT = Path(__file__).resolve().parents[1]
+
+
+def _tool(name: str) -> str | None:
+    """A tool from the running interpreter's environment (where the bench
+    extra installs cmake and ninja), else from PATH."""
+    here = Path(sys.executable).parent / name
+    return str(here) if here.exists() else shutil.which(name)
+
+
+def build_kernel_bench(build_dir: Path = ROOT / "build" / "kernel-bench") -> tuple[Path | None, str]:
+    """Configures and builds kernel_bench (Release); returns its path, or None
+    and the reason when it cannot be built."""
+    cmake, ninja = _tool("cmake"), _tool("ninja")
+    if cmake is None:
+        return None, "cmake not found (pip install 'tavelin[bench]' brings it)"
+    generator = ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"] if ninja else []
+    steps = ([cmake, "-S", str(ROOT), "-B", str(build_dir), *generator, "-DTAVELIN_NATIVE_TESTS=ON",
+              "-DCMAKE_BUILD_TYPE=Release"],
+             [cmake, "--build", str(build_dir), "--target", "kernel_bench"])
+    for step in steps:
+        try:
+            done = subprocess.run(step, capture_output=True, text=True, timeout=900)
+        except (OSError, subprocess.SubprocessError) as exc:
+            return None, f"{Path(step[0]).name} failed: {exc}"
+        if done.returncode != 0:
+            last = (done.stderr or done.stdout).strip().splitlines()[-3:]
+            return None, "building kernel_bench failed: " + " / ".join(last)
+    return build_dir / "kernel_bench", ""
+
+
+def parse_table(text: str) -> dict[tuple[str, str], tuple[float, float]]:
+    """kernel_bench's Markdown table -> {(workload, fill): (cost matrix µs,
+    assignment µs)}, the assignment on the widest instruction set (the last
+    column), which is the one solve uses."""
+    out = {}
+    for line in text.splitlines():
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if len(cells) < 4 or cells[0] in ("workload", "") or cells[0].startswith("-"):
+            continue
+        out[(cells[0].replace("_", " "), cells[1])] = (float(cells[2]), float(cells[-1]))
+    return out
+
+
+def kernel_times(binary: Path, workloads: list[Workload], seconds: float) -> dict[tuple[str, str], tuple[float, float]]:
+    """Median µs of the cost matrix and of the assignment per workload."""
+    with tempfile.TemporaryDirectory() as tmp:
+        path = Path(tmp) / "workloads.txt"
+        write_text(workloads, path)
+        done = subprocess.run([str(binary), str(path), repr(seconds)], capture_output=True, text=True,
+                              env={**os.environ, "OMP_NUM_THREADS": "1"})
+    if done.returncode != 0:
+        raise RuntimeError(f"kernel_bench failed: {done.stderr.strip()}")
+    return parse_table(done.stdout)
