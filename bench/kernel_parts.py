@@ -47,21 +47,30 @@ def build_kernel_bench(build_dir: Path = ROOT / "build" / "kernel-bench") -> tup
     return build_dir / "kernel_bench", ""
 
 
-def parse_table(text: str) -> dict[tuple[str, str], tuple[float, float]]:
-    """kernel_bench's Markdown table -> {(workload, fill): (cost matrix µs,
-    assignment µs)}, the assignment on the widest instruction set (the last
-    column), which is the one solve uses."""
-    out = {}
+def parse_routes(text: str) -> dict[tuple[str, str], dict[str, float]]:
+    """kernel_bench's Markdown table -> {(workload, fill): {"cost matrix": µs,
+    "scalar": µs, "sse2": µs, ...}}: the cost matrix, then the assignment on
+    every instruction set of the build, narrowest first."""
+    out: dict[tuple[str, str], dict[str, float]] = {}
+    names: list[str] = []
     for line in text.splitlines():
         cells = [c.strip() for c in line.strip().strip("|").split("|")]
-        if len(cells) < 4 or cells[0] in ("workload", "") or cells[0].startswith("-"):
-            continue
-        out[(cells[0].replace("_", " "), cells[1])] = (float(cells[2]), float(cells[-1]))
+        if cells[0] == "workload":
+            names = [c.removeprefix("assignment: ") for c in cells[2:]]
+        elif len(cells) >= 4 and cells[0] and not cells[0].startswith("-"):
+            out[(cells[0].replace("_", " "), cells[1])] = dict(zip(names, map(float, cells[2:])))
     return out
 
 
-def kernel_times(binary: Path, workloads: list[Workload], seconds: float) -> dict[tuple[str, str], tuple[float, float]]:
-    """Median µs of the cost matrix and of the assignment per workload."""
+def parse_table(text: str) -> dict[tuple[str, str], tuple[float, float]]:
+    """{(workload, fill): (cost matrix µs, assignment µs)}, the assignment on
+    the widest instruction set (the last column), which is the one solve uses."""
+    return {key: (times["cost matrix"], list(times.values())[-1]) for key, times in parse_routes(text).items()}
+
+
+def kernel_times(binary: Path, workloads: list[Workload], seconds: float) -> dict[tuple[str, str], dict[str, float]]:
+    """Median µs of the cost matrix and of the assignment on every
+    instruction set, per workload (see parse_routes)."""
     with tempfile.TemporaryDirectory() as tmp:
         path = Path(tmp) / "workloads.txt"
         write_text(workloads, path)
@@ -69,4 +78,4 @@ def kernel_times(binary: Path, workloads: list[Workload], seconds: float) -> dic
                               env={**os.environ, "OMP_NUM_THREADS": "1"})
     if done.returncode != 0:
         raise RuntimeError(f"kernel_bench failed: {done.stderr.strip()}")
-    return parse_table(done.stdout)
+    return parse_routes(done.stdout)

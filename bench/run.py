@@ -276,6 +276,20 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, notes) -> str:
     return "\n".join(out) + "\n"
 
 
+def render_routes(routes) -> str:
+    """The assignment on every instruction set the build has, the scalar
+    route (what a processor without a vector route runs) first."""
+    if not routes:
+        return ""
+    names = [name for name in next(iter(routes.values())) if name != "cost matrix"]
+    out = ["", "The assignment on every route of this build (µs, medians of bench/kernel_bench.cpp; "
+           "every route places bit for bit alike, the last is the one solve uses):", "",
+           "| workload | X | " + " | ".join(names) + " |", "|---|---|" + "---:|" * len(names)]
+    for (workload, fill), times in routes.items():
+        out.append(f"| {workload} | {fill} | " + " | ".join(f"{times[n]:,.2f}" for n in names) + " |")
+    return "\n".join(out) + "\n"
+
+
 def main(argv=None) -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true", help="short run (well under a minute); prints only")
@@ -362,8 +376,9 @@ def main(argv=None) -> int:
     pass_rows = [(make_row(w, "pass", cells[(w.name, "pass")]), w.n, same_pass[w.name]) for w in pass_loads]
     fixed = make_row(two_teams(), "", cells[("2 teams",)])
     # The kernels' medians over the rounds.
-    parts = {key: (float(np.median([c for c, _ in got])), float(np.median([a for _, a in got])))
-             for key, got in kernel_samples.items()}
+    routes = {key: {name: float(np.median([times[name] for times in got])) for name in got[0]}
+              for key, got in kernel_samples.items()}
+    parts = {key: (times["cost matrix"], list(times.values())[-1]) for key, times in routes.items()}
 
     spreads = [st.noise for r in solve_rows + ccm_rows for st in (r.peer, r.tav)]
     load_after = os.getloadavg()
@@ -381,7 +396,7 @@ def main(argv=None) -> int:
         notes.insert(1, "solve split: the kernels timed by bench/kernel_bench.cpp (Release build) right after each "
                         "workload's Python timings in every round, medians over the rounds; call overhead = solve - "
                         "cost matrix - assignment (under a changing load it can even come out negative)")
-    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, parts, notes)
+    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, parts, notes) + render_routes(routes)
     print()
     print(text)
     if out_path:
