@@ -225,74 +225,9 @@ inline void set_bit(std::uint64_t* bits, std::size_t j) { bits[j / 64] |= std::u
 
 // ------------------------------------------------------- one copy per route
 
-namespace scalar {
-#include "assign/lanes_scalar.inc"
-#include "assign/assignment_runs.inc"
-}  // namespace scalar
-
-#if TAVELIN_X86_ROUTES
-// SSE2 is part of every x86-64 processor: no target region.
-namespace sse2 {
-#define TAVELIN_LANES 2
-#include "assign/lanes_x86.inc"
-#include "assign/assignment_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace sse2
-
-TAVELIN_TARGET_REGION("avx2")
-namespace avx2 {
-#define TAVELIN_LANES 4
-#include "assign/lanes_x86.inc"
-#include "assign/assignment_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace avx2
-TAVELIN_END_TARGET_REGION
-
-TAVELIN_TARGET_REGION("avx512f")
-namespace avx512 {
-#define TAVELIN_LANES 8
-#include "assign/lanes_x86.inc"
-#include "assign/assignment_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace avx512
-TAVELIN_END_TARGET_REGION
-#endif
-
-#if TAVELIN_NEON_ROUTE
-namespace neon {
-#include "assign/lanes_neon.inc"
-#include "assign/assignment_runs.inc"
-}  // namespace neon
-#endif
-
-using RunFunction = void (*)(const PaddedWeights&, Work&, std::size_t*, Route);
-
-// The run of a route that this build has and this processor runs (see
-// isa_available); Isa::best is the widest such route.
-RunFunction run_for(Isa isa) {
-    switch (isa) {
-#if TAVELIN_X86_ROUTES
-        case Isa::avx512: return avx512::run;
-        case Isa::avx2: return avx2::run;
-        case Isa::sse2: return sse2::run;
-#endif
-#if TAVELIN_NEON_ROUTE
-        case Isa::neon: return neon::run;
-#endif
-        case Isa::scalar: return scalar::run;
-        default: break;
-    }
-    static const RunFunction best = [] {
-#if TAVELIN_X86_ROUTES
-        return cpu_has_avx512f() ? avx512::run : cpu_has_avx2() ? avx2::run : sse2::run;
-#elif TAVELIN_NEON_ROUTE
-        return neon::run;
-#else
-        return scalar::run;
-#endif
-    }();
-    return best;
-}
+#define TAVELIN_ROUTE_FILE "assign/assignment_runs.inc"
+#include "assign/each_route.inc"
+#undef TAVELIN_ROUTE_FILE
 
 void check_all_matched(const std::size_t* row_match, std::size_t nr) {
     for (std::size_t r = 0; r < nr; ++r) {

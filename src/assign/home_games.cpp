@@ -131,7 +131,7 @@ Placement HomeGames::place_priced(std::span<const double> home_slots, double p, 
 double HomeGames::place_priced_here(std::span<const double> home_slots, double p, const AssignmentOptions& options) {
     if (scaled_) {
         const auto* cells = reinterpret_cast<const std::int32_t*>(a_);
-        if (place_scaled(cells, scale_, n_slots_, n_opponents_, p, column_, options.isa, work_)) {
+        if (place_scaled({cells, scale_, n_slots_, n_opponents_, p}, column_, options.isa, work_)) {
             // Every cost taken is allowed (the route proves it), a whole
             // number times the scale.
             return collect(home_slots, p, [&](std::size_t r, std::size_t c) {

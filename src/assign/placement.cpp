@@ -211,73 +211,11 @@ void start_state(PlaceState& s, const PlacementScale& scale, double p) {
     for (std::size_t r = 0; r < N; ++r) s.column[r] = kNone;
 }
 
-using RunFunction = bool (*)(PlaceState&);
-
 // ------------------------------------------------------- one copy per route
 
-namespace scalar {
-#include "assign/lanes_scalar.inc"
-#include "assign/placement_runs.inc"
-}  // namespace scalar
-
-#if TAVELIN_X86_ROUTES
-namespace sse2 {
-#define TAVELIN_LANES 2
-#include "assign/lanes_x86.inc"
-#include "assign/placement_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace sse2
-
-TAVELIN_TARGET_REGION("avx2")
-namespace avx2 {
-#define TAVELIN_LANES 4
-#include "assign/lanes_x86.inc"
-#include "assign/placement_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace avx2
-TAVELIN_END_TARGET_REGION
-
-TAVELIN_TARGET_REGION("avx512f")
-namespace avx512 {
-#define TAVELIN_LANES 8
-#include "assign/lanes_x86.inc"
-#include "assign/placement_runs.inc"
-#undef TAVELIN_LANES
-}  // namespace avx512
-TAVELIN_END_TARGET_REGION
-#endif
-
-#if TAVELIN_NEON_ROUTE
-namespace neon {
-#include "assign/lanes_neon.inc"
-#include "assign/placement_runs.inc"
-}  // namespace neon
-#endif
-
-RunFunction run_for(Isa isa) {
-    switch (isa) {
-#if TAVELIN_X86_ROUTES
-        case Isa::avx512: return avx512::run;
-        case Isa::avx2: return avx2::run;
-        case Isa::sse2: return sse2::run;
-#endif
-#if TAVELIN_NEON_ROUTE
-        case Isa::neon: return neon::run;
-#endif
-        case Isa::scalar: return scalar::run;
-        default: break;
-    }
-    static const RunFunction best = [] {
-#if TAVELIN_X86_ROUTES
-        return cpu_has_avx512f() ? avx512::run : cpu_has_avx2() ? avx2::run : sse2::run;
-#elif TAVELIN_NEON_ROUTE
-        return neon::run;
-#else
-        return scalar::run;
-#endif
-    }();
-    return best;
-}
+#define TAVELIN_ROUTE_FILE "assign/placement_runs.inc"
+#include "assign/each_route.inc"
+#undef TAVELIN_ROUTE_FILE
 
 }  // namespace
 
@@ -303,8 +241,10 @@ std::size_t placement_work_bytes(std::size_t n_slots, std::size_t n_opponents) {
     return PlaceState::bytes(n_slots, n_opponents);
 }
 
-bool place_scaled(const std::int32_t* costs, const PlacementScale& scale, std::size_t n_slots,
-                  std::size_t n_opponents, double p, std::size_t* column, Isa isa, std::byte* work) {
+bool place_scaled(const ScaledPlacement& costs, std::size_t* column, Isa isa, std::byte* work) {
+    const std::size_t n_slots = costs.n_slots, n_opponents = costs.n_opponents;
+    const PlacementScale& scale = costs.scale;
+    const double p = costs.p;
     if (n_slots + n_opponents == 0) return true;
     if (scale.bound < 1 || !(std::fabs(p) <= static_cast<double>(scale.bound)) ||
         static_cast<double>(static_cast<std::int64_t>(p)) != p) {
@@ -312,7 +252,7 @@ bool place_scaled(const std::int32_t* costs, const PlacementScale& scale, std::s
     }
     std::optional<Scratch> scratch;
     if (work == nullptr) work = scratch.emplace(Scratch::kWork, PlaceState::bytes(n_slots, n_opponents)).data();
-    PlaceState state(work, costs, n_slots, n_opponents, column);
+    PlaceState state(work, costs.cells, n_slots, n_opponents, column);
     start_state(state, scale, p);
     return run_for(isa)(state);
 }
@@ -324,7 +264,7 @@ bool place_on_structure(const PlacementCosts& costs, std::size_t* column, Isa is
     if (scale.bound < 1) return false;
     Scratch scaled(Scratch::kPadded, Carver::bytes<std::int32_t>(nS * scale.stride + kPad));
     auto* cells = Carver(scaled.data()).take<std::int32_t>(nS * scale.stride + kPad);
-    return scale_costs(costs, scale, cells) && place_scaled(cells, scale, nS, nO, costs.p, column, isa);
+    return scale_costs(costs, scale, cells) && place_scaled({cells, scale, nS, nO, costs.p}, column, isa);
 }
 
 }  // namespace tavelin

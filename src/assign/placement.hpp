@@ -54,12 +54,20 @@ PlacementScale placement_scale(std::size_t n_slots, std::size_t n_opponents);
 // widest the processor runs).
 bool place_on_structure(const PlacementCosts& costs, std::size_t* column, Isa isa = Isa::best);
 
-// The same from costs already in integer form (`costs`: n_slots rows as
-// `scale` describes), as the cost matrix writes them for placing. `work`,
-// when given, is placement_work_bytes of memory aligned for any element
-// type; otherwise the route takes per-thread scratch memory.
-bool place_scaled(const std::int32_t* costs, const PlacementScale& scale, std::size_t n_slots,
-                  std::size_t n_opponents, double p, std::size_t* column, Isa isa = Isa::best,
+// A placement's costs already in integer form (n_slots rows of `cells` as
+// `scale` describes), as the cost matrix writes them for placing.
+struct ScaledPlacement {
+    const std::int32_t* cells = nullptr;
+    PlacementScale scale;
+    std::size_t n_slots = 0;
+    std::size_t n_opponents = 0;
+    double p = 0.0;
+};
+
+// place_on_structure from costs in integer form. `work`, when given, is
+// placement_work_bytes of memory aligned for any element type; otherwise the
+// route takes per-thread scratch memory.
+bool place_scaled(const ScaledPlacement& costs, std::size_t* column, Isa isa = Isa::best,
                   std::byte* work = nullptr);
 
 std::size_t placement_work_bytes(std::size_t n_slots, std::size_t n_opponents);
