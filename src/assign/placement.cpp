@@ -113,6 +113,7 @@ struct PlaceState {
     std::uint32_t* dummy_match;  // nS: the rows of the matched dummy columns (a prefix)
     std::size_t* column;      // N: the result, per row
     std::size_t matched;      // matched dummy columns
+    std::size_t clear_rows;   // order[0, clear_rows): rows of label-0 dummy columns known to reach no opponent at key 0
     std::uint32_t version;    // of the opponent column labels
 
     static std::size_t bytes(std::size_t nS, std::size_t nO) {
@@ -156,6 +157,7 @@ struct PlaceState {
         carve.take<std::int32_t>(2 * cw);  // room past the last array for a vector read
         column = result;
         matched = 0;
+        clear_rows = 0;
         version = 1;
     }
 };
