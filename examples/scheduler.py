@@ -231,19 +231,16 @@ class Placer:
         else:
             games, known, closed = table.games, table.shut, rules.closed
             open_home, near, diagonal = home[team], rules.near, self.size + 1
-            summary, excess, objective = rules.summary, table.team_excess, table.team_objective
-            team_cells, write = self.cells, cells.append
-            # The other teams whose closed slots, if known (else -1), meet the
-            # home slots. This loop runs some ten times per call: it works in
-            # local names and writes the cells itself, as ``mark`` does.
-            for t in [t for t, shut in enumerate(known) if shut & open_home and t != team]:
+            # the teams whose closed slots, if known (else -1), meet the home slots
+            for t in [t for t, shut in enumerate(known) if shut & open_home]:
                 shut = known[t]
                 if shut < 0:
-                    shut, excess[t], objective[t] = summary(games[t])
-                    known[t] = shut
-                shut &= open_home
-                if not shut:
+                    shut = table.refresh(t) & open_home
+                    if not shut:
+                        continue
+                if t == team:
                     continue
+                shut &= open_home
                 taken = games[t]
                 slot = before[t]
                 if slot != UNSCHEDULED:
@@ -251,18 +248,11 @@ class Placer:
                     taken ^= 1 << s
                     if shut & near[s]:  # the game leaving may reopen slots near it
                         shut = closed(taken) & open_home
-                if shut & (shut - 1):  # the lowest closed slots get the team's cells
-                    for cell in team_cells[t]:
-                        low = shut & -shut
-                        if not taken & low:  # a second game in a slot blocks nothing more
-                            flat[cell] = low.bit_length() - 1
-                            write(cell)
-                        shut ^= low
-                        if not shut:
-                            break
+                if shut & (shut - 1):
+                    self.mark(flat, t, shut, taken, cells)
                 elif shut & ~taken:  # one slot, for the team's diagonal cell
                     flat[t * diagonal] = shut.bit_length() - 1
-                    write(t * diagonal)
+                    cells.append(t * diagonal)
             shut = table.shut_away[team]
             if shut < 0:  # the team's own games without this row: its away games
                 shut = table.shut_away[team] = closed(table.away[team])
