@@ -18,9 +18,19 @@ def test_no_reference_or_block_growth(name, capfd):
     run(fn, 200)  # warm caches
     gc.collect()
     refs = [sys.getrefcount(o) for o in objects]
+    growth = block_growth(fn)
+    assert [sys.getrefcount(o) for o in objects] == refs
+    if growth >= 50:
+        # A leak grows in every round; a cache of the interpreter that the
+        # rest of the suite left half filled (seen on the paths that print a
+        # traceback) grows once. A second round tells them apart.
+        growth = block_growth(fn)
+    assert growth < 50
+    capfd.readouterr()
+
+
+def block_growth(fn):
     blocks = sys.getallocatedblocks()
     run(fn, CALLS)
     gc.collect()
-    assert [sys.getrefcount(o) for o in objects] == refs
-    assert sys.getallocatedblocks() - blocks < 50
-    capfd.readouterr()
+    return sys.getallocatedblocks() - blocks
