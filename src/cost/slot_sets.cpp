@@ -66,9 +66,10 @@ TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::siz
             std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
             if (v == kUnscheduled) continue;
             if (v >= 0.0 && v < top) {
-                const auto t = static_cast<std::size_t>(v);
+                // The limit is at most 2^16: int64 holds the slot exactly.
+                const auto t = static_cast<std::int64_t>(v);
                 if (static_cast<double>(t) == v) {
-                    const std::size_t bit = t + kSlotBias;
+                    const std::size_t bit = static_cast<std::size_t>(t) + kSlotBias;
                     const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
                     row_bits[bit / 64] |= mask;
                     bits_[j * words + bit / 64] |= mask;
