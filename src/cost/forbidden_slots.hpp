@@ -47,6 +47,9 @@ public:
         bool in_bits(std::size_t word, unsigned shift) const noexcept {
             return word < words_ && ((bits_[word] >> shift) & 1) != 0;
         }
+        // Keys 64 * word ... 64 * word + 63 of the bit set, bit k for key
+        // 64 * word + k (0 past its end).
+        std::uint64_t word(std::size_t word) const noexcept { return word < words_ ? bits_[word] : 0; }
 
     private:
         const std::uint64_t* bits_ = nullptr;

@@ -75,6 +75,9 @@ public:
     bool blocked(std::uint64_t pattern) const noexcept { return blocked_[pattern] != 0; }
     // The penalties of the two gaps, added with wrap-around.
     std::int64_t penalty(std::uint64_t pattern) const noexcept { return penalty_[pattern]; }
+    // Both tables whole, indexed by pattern, for loops over many cells.
+    const std::uint8_t* blocked_table() const noexcept { return blocked_.data(); }
+    const std::int64_t* penalty_table() const noexcept { return penalty_.data(); }
 
 private:
     int reach_ = -1;

@@ -9,9 +9,11 @@
 // bits is looked up whole. An opponent with some other used slot gets its
 // column from the plain rules instead.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -203,6 +205,167 @@ void write_table_column(const SlotSet& set, const Column& column, std::span<cons
     out.commit(tally);
 }
 
+// The whole slots v in [0, kSlotLimit) within the separation from a reverse
+// game in slot r (m > |v - r|), as the run [lo, hi]; lo > hi when there is
+// none. They form one run: v - r rounds monotonically, so |v - r| falls
+// and then rises as v grows, and its least value lies at floor(r) or
+// ceil(r) (0 or kSlotLimit - 1 beyond them).
+struct SlotRange {
+    std::size_t lo = 1, hi = 0;
+};
+
+SlotRange separated(double m, double r) {
+    constexpr std::size_t top = kSlotLimit - 1;
+    constexpr double kWholeReach = 4294967296.0, kFar = 1099511627776.0;  // 2^32, 2^40
+    const auto whole = static_cast<std::int64_t>(std::fabs(r) <= kWholeReach ? r : 0.0);
+    if (static_cast<double>(whole) == r) {
+        // v - r is exact, a whole distance d, and m > d holds for every d up
+        // to ceil(m) - 1. Past 2^40 every v lies within.
+        if (!(m > 0.0)) return {};
+        std::int64_t d = static_cast<std::int64_t>(m > kFar ? kFar : m);  // m rounded down
+        if (static_cast<double>(d) == m) --d;
+        const std::int64_t lo = std::max<std::int64_t>(whole - d, 0);
+        const std::int64_t hi = std::min<std::int64_t>(whole + d, static_cast<std::int64_t>(top));
+        if (lo > hi) return {};
+        return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
+    }
+    // Any other r (fractional, far off, infinite or NaN): the test itself,
+    // by bisection on either side of the least distance.
+    auto within = [&](std::size_t v) { return m > std::fabs(static_cast<double>(v) - r); };
+    std::size_t c = r > 0.0 ? (r < static_cast<double>(top) ? static_cast<std::size_t>(r) : top) : 0;
+    if (!within(c)) {
+        if (c == top || !within(c + 1)) return {};
+        ++c;
+    }
+    std::size_t a = 0, b = c;  // within(b); the first v that is
+    while (a < b) {
+        const std::size_t mid = a + (b - a) / 2;
+        if (within(mid)) b = mid; else a = mid + 1;
+    }
+    SlotRange range{a, c};
+    a = c, b = top;  // within(a); the last v that is
+    while (a < b) {
+        const std::size_t mid = a + (b - a + 1) / 2;
+        if (within(mid)) a = mid; else b = mid - 1;
+    }
+    range.hi = a;
+    return range;
+}
+
+// Bits first ... last (first <= last) of the word of bits 64 w ... 64 w + 63.
+inline std::uint64_t run_bits(std::size_t w, std::size_t first, std::size_t last) {
+    const std::size_t base = 64 * w;
+    if (last < base || first > base + 63) return 0;
+    const std::size_t from = std::max(first, base) - base, to = std::min(last, base + 63) - base;
+    return (~std::uint64_t{0} >> (63 - (to - from))) << from;
+}
+
+// Eight bytes of a bit set from byte `byte` on, as one word: bit j of the
+// word is bit 8 * byte + j of the set (little-endian memory only).
+inline std::uint64_t eight_bytes(const unsigned char* bytes, std::size_t byte) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + byte, sizeof word);
+    return word;
+}
+
+// The cost matrix row by row, for whole slots with the table of near gaps
+// and every opponent's used slots in the slot table. Per call, each
+// opponent gets a bit set of the slots it excludes on its own (forbidden,
+// or within the separation from its reverse game), laid out like the used
+// slots. A cell then reads the window of its slot from the opponent's used
+// slots, adds its own slot's bit from that set as the middle bit of the
+// pattern (a used slot there blocks it just the same) and looks the
+// pattern up: no other test. Rows of the result are written in order,
+// each over every opponent.
+template <class Writer>
+void write_table_rows(std::span<const WholeRow> rows, std::span<const Column> columns,
+                      const unsigned char* const* used, std::uint64_t* excluded_sets, std::size_t words,
+                      const CostModel& model, const ScaledSums& sums, Writer& out) {
+    using Cell = typename Writer::Cell;
+    const NearGaps& near = model.near;
+    const std::size_t reach = static_cast<std::size_t>(near.reach()), n_columns = columns.size();
+    const std::uint64_t mask = near.mask();
+    const std::uint8_t* const blocked = near.blocked_table();
+    const std::int64_t* const penalty = near.penalty_table();
+    const Cell infeasible = out.infeasible_value();
+
+    // The words that the rows' windows read.
+    std::size_t first = words, last = 0;
+    for (const WholeRow& row : rows) {
+        if (!row.numbered || row.blocked) continue;
+        const std::size_t byte = (row.v + kSlotBias - reach) / 8;
+        first = std::min(first, byte / 8);
+        last = std::max(last, (byte + 7) / 8);
+    }
+    if (first <= last) {
+        for (std::size_t k = 0; k < n_columns; ++k) {
+            const Column& column = columns[k];
+            std::uint64_t* const set = excluded_sets + k * words;
+            const SlotRange run = separated(model.m, column.reverse);
+            const ForbiddenSlots::Team forbidden = column.forbidden;
+            const bool bits_only = forbidden.bits_only();
+            for (std::size_t w = first; w <= last; ++w) {
+                std::uint64_t word = bits_only && w > 0 ? forbidden.word(w - 1) : 0;
+                if (run.lo <= run.hi) word |= run_bits(w, run.lo + kSlotBias, run.hi + kSlotBias);
+                set[w] = word;
+            }
+            if (!bits_only) {
+                for (const WholeRow& row : rows) {
+                    if (row.numbered && forbidden.contains(row.key)) {
+                        const std::size_t bit = row.v + kSlotBias;
+                        set[bit / 64] |= std::uint64_t{1} << (bit % 64);
+                    }
+                }
+            }
+        }
+    }
+
+    const auto* const excluded_bytes = reinterpret_cast<const unsigned char*>(excluded_sets);
+    const std::size_t set_bytes = words * sizeof(std::uint64_t);
+    [[maybe_unused]] typename Writer::Tally tally = out.tally();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const WholeRow& row = rows[i];
+        Cell* const cells = out.row(i);
+        if (row.blocked) {
+            std::fill(cells, cells + n_columns, infeasible);
+            continue;
+        }
+        if (!row.numbered) {  // NaN: excluded only by a forbidden key 0; no gaps
+            for (std::size_t k = 0; k < n_columns; ++k) {
+                if (columns[k].forbidden.contains(0)) {
+                    cells[k] = infeasible;
+                } else if (sums.fit) {
+                    cells[k] = 0;
+                } else {
+                    cells[k] = out.cost_value(0, tally);
+                }
+            }
+            continue;
+        }
+        const std::size_t start = row.v + kSlotBias - reach, byte = start / 8;
+        const unsigned shift = static_cast<unsigned>(start % 8);
+        const std::uint64_t middle = std::uint64_t{1} << (reach + shift);
+        const std::int64_t home = row.home_penalty;
+        const unsigned char* excluded_row = excluded_bytes + byte;
+        if (sums.fit) {
+            const std::int64_t scale = sums.scale;
+            for (std::size_t k = 0; k < n_columns; ++k, excluded_row += set_bytes) {
+                const std::uint64_t bits = eight_bytes(used[k], byte) | (eight_bytes(excluded_row, 0) & middle);
+                const std::uint64_t p = (bits >> shift) & mask;
+                const auto sum = static_cast<Cell>((home + penalty[p]) * scale);
+                cells[k] = blocked[p] ? infeasible : sum;
+            }
+        } else {
+            for (std::size_t k = 0; k < n_columns; ++k, excluded_row += set_bytes) {
+                const std::uint64_t bits = eight_bytes(used[k], byte) | (eight_bytes(excluded_row, 0) & middle);
+                const std::uint64_t p = (bits >> shift) & mask;
+                cells[k] = blocked[p] ? infeasible : out.cost_value(wrapping_add(home, penalty[p]), tally);
+            }
+        }
+    }
+    if (!sums.fit) out.commit(tally);
+}
+
 // Whether every sum fits (see ScaledSums), the home penalties being those
 // of the rows that are not blocked.
 ScaledSums scaled_sums(const WholeRow* rows, std::size_t n_rows, const NearGaps& near, const ScaledWriter& out) {
@@ -240,7 +403,15 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
     const std::size_t limit = static_cast<std::size_t>(largest_home) + (near_only ? 65 : 256);
     const std::size_t table_words = TeamSlotTable::words_for(teams, limit);
     const std::size_t table_bytes = table_words != 0 ? TeamSlotTable::bytes(teams, table_words) : 0;
-    Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots) + table_bytes);
+    // Row by row (write_table_rows) needs the table of near gaps, the slot
+    // table and memory that reads as little-endian words.
+    const bool by_rows = table && table_words != 0 && std::endian::native == std::endian::little;
+    const std::size_t n_columns = O.size();
+    const std::size_t rows_bytes = by_rows ? Carver::bytes<Column>(n_columns) +
+                                                 Carver::bytes<const unsigned char*>(n_columns) +
+                                                 Carver::bytes<std::uint64_t>(n_columns * table_words)
+                                           : 0;
+    Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots) + table_bytes + rows_bytes);
     Carver carve(scratch.data());
     WholeRow* const rows = carve.take<WholeRow>(n_slots);
     std::optional<TeamSlotTable> slot_table;
@@ -293,8 +464,23 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
         if (table) sums = scaled_sums(rows, n_slots, model.near, out);
     }
 
-    std::vector<double> away;  // only for opponents outside the bit sets
     const std::span<const WholeRow> row_span{rows, n_slots};
+    if (by_rows && std::all_of(O.begin(), O.end(), [&](std::uint64_t g) { return slot_table->fits(g); })) {
+        Column* const columns = carve.take<Column>(n_columns);
+        const unsigned char** const used_bytes = carve.take<const unsigned char*>(n_columns);
+        std::uint64_t* const excluded_sets = carve.take<std::uint64_t>(n_columns * table_words);
+        for (std::size_t k = 0; k < n_columns; ++k) {
+            const std::uint64_t g = O[k];
+            columns[k] = {k, g, x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a)),
+                          model.forbidden.team(g)};
+            used_bytes[k] = reinterpret_cast<const unsigned char*>(slot_table->set(g).bits);
+        }
+        write_table_rows(row_span, {columns, n_columns}, used_bytes, excluded_sets, table_words, model, sums,
+                         out);
+        return true;
+    }
+
+    std::vector<double> away;  // only for opponents outside the bit sets
     for (std::size_t k = 0; k < O.size(); ++k) {
         const std::uint64_t g = O[k];
         const Column column{k, g, x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a)),
