@@ -214,23 +214,28 @@ struct SlotRange {
     std::size_t lo = 1, hi = 0;
 };
 
-SlotRange separated(double m, double r) {
+SlotRange separated_by_search(double m, double r);
+
+inline SlotRange separated(double m, double r) {
     constexpr std::size_t top = kSlotLimit - 1;
     constexpr double kWholeReach = 4294967296.0, kFar = 1099511627776.0;  // 2^32, 2^40
     const auto whole = static_cast<std::int64_t>(std::fabs(r) <= kWholeReach ? r : 0.0);
-    if (static_cast<double>(whole) == r) {
-        // v - r is exact, a whole distance d, and m > d holds for every d up
-        // to ceil(m) - 1. Past 2^40 every v lies within.
-        if (!(m > 0.0)) return {};
-        std::int64_t d = static_cast<std::int64_t>(m > kFar ? kFar : m);  // m rounded down
-        if (static_cast<double>(d) == m) --d;
-        const std::int64_t lo = std::max<std::int64_t>(whole - d, 0);
-        const std::int64_t hi = std::min<std::int64_t>(whole + d, static_cast<std::int64_t>(top));
-        if (lo > hi) return {};
-        return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
-    }
-    // Any other r (fractional, far off, infinite or NaN): the test itself,
-    // by bisection on either side of the least distance.
+    if (static_cast<double>(whole) != r) return separated_by_search(m, r);
+    // v - r is exact, a whole distance d, and m > d holds for every d up to
+    // ceil(m) - 1. Past 2^40 every v lies within.
+    if (!(m > 0.0)) return {};
+    std::int64_t d = static_cast<std::int64_t>(m > kFar ? kFar : m);  // m rounded down
+    if (static_cast<double>(d) == m) --d;
+    const std::int64_t lo = std::max<std::int64_t>(whole - d, 0);
+    const std::int64_t hi = std::min<std::int64_t>(whole + d, static_cast<std::int64_t>(top));
+    if (lo > hi) return {};
+    return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
+}
+
+// Any other r (fractional, far off, infinite or NaN): the test itself, by
+// bisection on either side of the least distance.
+SlotRange separated_by_search(double m, double r) {
+    constexpr std::size_t top = kSlotLimit - 1;
     auto within = [&](std::size_t v) { return m > std::fabs(static_cast<double>(v) - r); };
     std::size_t c = r > 0.0 ? (r < static_cast<double>(top) ? static_cast<std::size_t>(r) : top) : 0;
     if (!within(c)) {
@@ -277,31 +282,29 @@ inline std::uint64_t eight_bytes(const unsigned char* bytes, std::size_t byte) {
 // pattern (a used slot there blocks it just the same) and looks the
 // pattern up: no other test. Rows of the result are written in order,
 // each over every opponent.
-template <class Writer>
-void write_table_rows(std::span<const WholeRow> rows, std::span<const Column> columns,
-                      const unsigned char* const* used, std::uint64_t* excluded_sets, std::size_t words,
-                      const CostModel& model, const ScaledSums& sums, Writer& out) {
-    using Cell = typename Writer::Cell;
-    const NearGaps& near = model.near;
-    const std::size_t reach = static_cast<std::size_t>(near.reach()), n_columns = columns.size();
-    const std::uint64_t mask = near.mask();
-    const std::uint8_t* const blocked = near.blocked_table();
-    const std::int64_t* const penalty = near.penalty_table();
-    const Cell infeasible = out.infeasible_value();
+// Kept out of line: inlined into the builder, its cell loop lost registers
+// to the builder's other state.
+#if defined(__GNUC__)
+#define TAVELIN_OUT_OF_LINE [[gnu::noinline]]
+#else
+#define TAVELIN_OUT_OF_LINE
+#endif
 
-    // The words that the rows' windows read.
-    std::size_t first = words, last = 0;
-    for (const WholeRow& row : rows) {
-        if (!row.numbered || row.blocked) continue;
-        const std::size_t byte = (row.v + kSlotBias - reach) / 8;
-        first = std::min(first, byte / 8);
-        last = std::max(last, (byte + 7) / 8);
-    }
-    if (first <= last) {
+// Fills each opponent's set of the slots it excludes on its own, in the
+// words that the windows of the rows read (see write_table_rows).
+TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span<const Column> columns,
+                                       std::uint64_t* excluded_sets, std::size_t words, std::size_t reach,
+                                       std::size_t lowest, std::size_t highest, double m) {
+    const std::size_t n_columns = columns.size();
+    // The words that the rows' windows read, from the least slot's window
+    // to the greatest one's.
+    if (lowest <= highest) {
+        const std::size_t first = (lowest + kSlotBias - reach) / 64;
+        const std::size_t last = ((highest + kSlotBias - reach) / 8 + 7) / 8;
         for (std::size_t k = 0; k < n_columns; ++k) {
             const Column& column = columns[k];
             std::uint64_t* const set = excluded_sets + k * words;
-            const SlotRange run = separated(model.m, column.reverse);
+            const SlotRange run = separated(m, column.reverse);
             const ForbiddenSlots::Team forbidden = column.forbidden;
             const bool bits_only = forbidden.bits_only();
             for (std::size_t w = first; w <= last; ++w) {
@@ -319,6 +322,23 @@ void write_table_rows(std::span<const WholeRow> rows, std::span<const Column> co
             }
         }
     }
+
+}
+
+template <class Writer>
+TAVELIN_OUT_OF_LINE void write_table_rows(std::span<const WholeRow> rows, std::span<const Column> columns,
+                                          const unsigned char* const* used, std::uint64_t* excluded_sets,
+                                          std::size_t words, std::size_t lowest, std::size_t highest,
+                                          const CostModel& model, const ScaledSums& sums, Writer& out) {
+    using Cell = typename Writer::Cell;
+    const NearGaps& near = model.near;
+    const std::size_t reach = static_cast<std::size_t>(near.reach()), n_columns = columns.size();
+    const std::uint64_t mask = near.mask();
+    const std::uint8_t* const blocked = near.blocked_table();
+    const std::int64_t* const penalty = near.penalty_table();
+    const Cell infeasible = out.infeasible_value();
+
+    mark_excluded(rows, columns, excluded_sets, words, reach, lowest, highest, model.m);
 
     const auto* const excluded_bytes = reinterpret_cast<const unsigned char*>(excluded_sets);
     const std::size_t set_bytes = words * sizeof(std::uint64_t);
@@ -385,10 +405,11 @@ ScaledSums scaled_sums(const WholeRow* rows, std::size_t n_rows, const NearGaps&
 template <class Writer>
 bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const double> S,
                        std::span<const std::uint64_t> O, const CostModel& model, Writer& out) {
-    double largest_home = 0.0;
+    double largest_home = 0.0, smallest_home = static_cast<double>(kSlotLimit);
     for (const double s : S) {
         if (s == s && !whole_below(s, kSlotLimit)) return false;
         largest_home = s > largest_home ? s : largest_home;  // NaN is skipped
+        smallest_home = s < smallest_home ? s : smallest_home;
     }
     const GapPenalties& penalty = model.penalties;
     const double r_max = model.r_max;
@@ -475,8 +496,10 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
                           model.forbidden.team(g)};
             used_bytes[k] = reinterpret_cast<const unsigned char*>(slot_table->set(g).bits);
         }
-        write_table_rows(row_span, {columns, n_columns}, used_bytes, excluded_sets, table_words, model, sums,
-                         out);
+        // The least and the greatest whole home slot (none: lowest > highest).
+        const auto lowest = static_cast<std::size_t>(smallest_home), highest = static_cast<std::size_t>(largest_home);
+        write_table_rows(row_span, {columns, n_columns}, used_bytes, excluded_sets, table_words, lowest, highest,
+                         model, sums, out);
         return true;
     }
 
