@@ -699,6 +699,40 @@ void test_price_and_place() {
     CHECK(scaled > 300);
 }
 
+// The separation from the reverse game at the edges of its run of slots:
+// whole, unscheduled, NaN, infinite and far reverse slots (past the last
+// home slot used, where they leave the bit sets), against every kind of m.
+// Both the double and the scaled form match the rules cell by cell.
+void test_cost_separation_edges() {
+    const double reverses[] = {10.0, U, kNaN, 70000.5, kInf, 1e300, 4294967296.0 + 60000.0};
+    const double ms[] = {kNaN, -1.0, 0.0, 0.5, 1.0, 2.0, 2.5, 10000.5, 10001.0, 1099511627776.0, 1e13, kInf};
+    std::vector<double> S{kNaN, 8000.0, 9998.0, 9999.0, 10000.0, 59999.0, 60000.0};
+    for (int s = 0; s <= 20; ++s) S.push_back(s);
+    const std::vector<std::uint64_t> O{1, 2};
+    int mismatches = 0;
+    for (const double r : reverses) {
+        for (const double m : ms) {
+            Dense x{3, 3, std::vector<double>(9, U)};
+            x.v[1 * 3 + 0] = r;    // team 1 hosts the home team 0
+            x.v[2 * 3 + 1] = 5.0;  // a used slot of opponent 2 near the home slots
+            Instance in;
+            in.m = m;
+            in.r_max = 3.0;
+            in.penalties = {0, 0, 4, 1};
+            in.forbidden[1] = {3, 9999};
+            const std::vector<double> expected = reference_cost(x.view(), 0, S, O, in);
+            if (!same_bits(cells(in.build(x.view(), 0, S, O)), expected)) ++mismatches;
+            std::vector<std::int32_t> scaled(S.size() * O.size());
+            const ScaledTarget target{scaled.data(), O.size(), 4, 1000, -1};
+            if (!write_scaled_cost_matrix(x.view(), 0, S, O, in.model(), target)) ++mismatches;
+            for (std::size_t c = 0; c < scaled.size(); ++c) {
+                if (scaled[c] != (expected[c] == F ? -1 : static_cast<std::int32_t>(expected[c]) * 4)) ++mismatches;
+            }
+        }
+    }
+    CHECK(mismatches == 0);
+}
+
 // A feasible cost equal to the marker 9999999.0 cannot be told from it: the
 // target's infeasible value is written for it too, and it still counts
 // towards the largest cost.
@@ -1099,6 +1133,7 @@ int main() {
         {"assignment in placement", test_assignment_in_placement},
         {"home games against reference", test_home_games_against_reference},
         {"price and place", test_price_and_place},
+        {"cost: separation at its edges", test_cost_separation_edges},
         {"cost equal to the marker", test_cost_equal_to_marker},
         {"assignment random", test_assignment_random},
         {"assignment bad weights end", test_assignment_bad_weights_end},
