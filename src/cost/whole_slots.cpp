@@ -6,8 +6,10 @@
 // every cell finds its neighbours in the bits around its slot: no sorting,
 // no lists, no floating-point gaps. Where only a few slots on either side
 // matter (the cost model's NearGaps table is ready), the pattern of those
-// bits is looked up whole. An opponent with some other used slot gets its
-// column from the plain rules instead.
+// bits is looked up whole, and when every team's used slots were read in
+// one pass, the matrix is written row by row (write_table_rows). An
+// opponent with some other used slot gets its column from the plain rules
+// instead.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -303,14 +305,21 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
         const std::size_t last = ((highest + kSlotBias - reach) / 8 + 7) / 8;
         for (std::size_t k = 0; k < n_columns; ++k) {
             const Column& column = columns[k];
-            std::uint64_t* const set = excluded_sets + k * words;
+            std::uint64_t* const set = excluded_sets + column.g * words;
             const SlotRange run = separated(m, column.reverse);
             const ForbiddenSlots::Team forbidden = column.forbidden;
             const bool bits_only = forbidden.bits_only();
-            for (std::size_t w = first; w <= last; ++w) {
-                std::uint64_t word = bits_only && w > 0 ? forbidden.word(w - 1) : 0;
-                if (run.lo <= run.hi) word |= run_bits(w, run.lo + kSlotBias, run.hi + kSlotBias);
-                set[w] = word;
+            // Word w holds slots 64 (w - 1) ... 64 w - 1, which are the
+            // forbidden set's word w - 1 (none for w = 0: word(-1) is 0).
+            if (bits_only) {
+                for (std::size_t w = first; w <= last; ++w) set[w] = forbidden.word(w - 1);
+            } else {
+                std::fill(set + first, set + last + 1, std::uint64_t{0});
+            }
+            if (run.lo <= run.hi) {
+                const std::size_t lo = run.lo + kSlotBias, hi = run.hi + kSlotBias;
+                const std::size_t to = std::min(hi / 64, last);
+                for (std::size_t w = std::max(lo / 64, first); w <= to; ++w) set[w] |= run_bits(w, lo, hi);
             }
             if (!bits_only) {
                 for (const WholeRow& row : rows) {
@@ -325,11 +334,14 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
 
 }
 
+// `block` holds every team's used slots and, `excluded` bytes past each,
+// the set of the slots it excludes; column k's used slots start
+// `offsets[k]` bytes into the block.
 template <class Writer>
 TAVELIN_OUT_OF_LINE void write_table_rows(std::span<const WholeRow> rows, std::span<const Column> columns,
-                                          const unsigned char* const* used, std::uint64_t* excluded_sets,
-                                          std::size_t words, std::size_t lowest, std::size_t highest,
-                                          const CostModel& model, const ScaledSums& sums, Writer& out) {
+                                          const unsigned char* block, const std::size_t* offsets,
+                                          std::size_t excluded, const CostModel& model, const ScaledSums& sums,
+                                          Writer& out) {
     using Cell = typename Writer::Cell;
     const NearGaps& near = model.near;
     const std::size_t reach = static_cast<std::size_t>(near.reach()), n_columns = columns.size();
@@ -338,10 +350,6 @@ TAVELIN_OUT_OF_LINE void write_table_rows(std::span<const WholeRow> rows, std::s
     const std::int64_t* const penalty = near.penalty_table();
     const Cell infeasible = out.infeasible_value();
 
-    mark_excluded(rows, columns, excluded_sets, words, reach, lowest, highest, model.m);
-
-    const auto* const excluded_bytes = reinterpret_cast<const unsigned char*>(excluded_sets);
-    const std::size_t set_bytes = words * sizeof(std::uint64_t);
     [[maybe_unused]] typename Writer::Tally tally = out.tally();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const WholeRow& row = rows[i];
@@ -366,18 +374,21 @@ TAVELIN_OUT_OF_LINE void write_table_rows(std::span<const WholeRow> rows, std::s
         const unsigned shift = static_cast<unsigned>(start % 8);
         const std::uint64_t middle = std::uint64_t{1} << (reach + shift);
         const std::int64_t home = row.home_penalty;
-        const unsigned char* excluded_row = excluded_bytes + byte;
+        const unsigned char* const used_row = block + byte;
+        const unsigned char* const excluded_row = used_row + excluded;
         if (sums.fit) {
             const std::int64_t scale = sums.scale;
-            for (std::size_t k = 0; k < n_columns; ++k, excluded_row += set_bytes) {
-                const std::uint64_t bits = eight_bytes(used[k], byte) | (eight_bytes(excluded_row, 0) & middle);
+            for (std::size_t k = 0; k < n_columns; ++k) {
+                const std::size_t at = offsets[k];
+                const std::uint64_t bits = eight_bytes(used_row, at) | (eight_bytes(excluded_row, at) & middle);
                 const std::uint64_t p = (bits >> shift) & mask;
                 const auto sum = static_cast<Cell>((home + penalty[p]) * scale);
                 cells[k] = blocked[p] ? infeasible : sum;
             }
         } else {
-            for (std::size_t k = 0; k < n_columns; ++k, excluded_row += set_bytes) {
-                const std::uint64_t bits = eight_bytes(used[k], byte) | (eight_bytes(excluded_row, 0) & middle);
+            for (std::size_t k = 0; k < n_columns; ++k) {
+                const std::size_t at = offsets[k];
+                const std::uint64_t bits = eight_bytes(used_row, at) | (eight_bytes(excluded_row, at) & middle);
                 const std::uint64_t p = (bits >> shift) & mask;
                 cells[k] = blocked[p] ? infeasible : out.cost_value(wrapping_add(home, penalty[p]), tally);
             }
@@ -429,8 +440,8 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
     const bool by_rows = table && table_words != 0 && std::endian::native == std::endian::little;
     const std::size_t n_columns = O.size();
     const std::size_t rows_bytes = by_rows ? Carver::bytes<Column>(n_columns) +
-                                                 Carver::bytes<const unsigned char*>(n_columns) +
-                                                 Carver::bytes<std::uint64_t>(n_columns * table_words)
+                                                 Carver::bytes<std::size_t>(n_columns) +
+                                                 Carver::bytes<std::uint64_t>(teams * table_words)
                                            : 0;
     Scratch scratch(Scratch::kCost, Carver::bytes<WholeRow>(n_slots) + table_bytes + rows_bytes);
     Carver carve(scratch.data());
@@ -488,18 +499,26 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
     const std::span<const WholeRow> row_span{rows, n_slots};
     if (by_rows && std::all_of(O.begin(), O.end(), [&](std::uint64_t g) { return slot_table->fits(g); })) {
         Column* const columns = carve.take<Column>(n_columns);
-        const unsigned char** const used_bytes = carve.take<const unsigned char*>(n_columns);
-        std::uint64_t* const excluded_sets = carve.take<std::uint64_t>(n_columns * table_words);
+        std::size_t* const offsets = carve.take<std::size_t>(n_columns);
+        // Each team's excluded slots lie a fixed distance past its used
+        // slots, in the same block.
+        std::uint64_t* const excluded_sets = carve.take<std::uint64_t>(teams * table_words);
+        const auto* const block = reinterpret_cast<const unsigned char*>(scratch.data());
+        const auto bytes_in = [&](const std::uint64_t* p) {
+            return static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(p) - block);
+        };
         for (std::size_t k = 0; k < n_columns; ++k) {
             const std::uint64_t g = O[k];
             columns[k] = {k, g, x.at(static_cast<std::size_t>(g), static_cast<std::size_t>(a)),
                           model.forbidden.team(g)};
-            used_bytes[k] = reinterpret_cast<const unsigned char*>(slot_table->set(g).bits);
+            offsets[k] = bytes_in(slot_table->set(g).bits);
         }
         // The least and the greatest whole home slot (none: lowest > highest).
         const auto lowest = static_cast<std::size_t>(smallest_home), highest = static_cast<std::size_t>(largest_home);
-        write_table_rows(row_span, {columns, n_columns}, used_bytes, excluded_sets, table_words, lowest, highest,
-                         model, sums, out);
+        const std::span<const Column> column_span{columns, n_columns};
+        mark_excluded(row_span, column_span, excluded_sets, table_words, reach, lowest, highest, model.m);
+        write_table_rows(row_span, column_span, block, offsets,
+                         bytes_in(excluded_sets) - bytes_in(slot_table->set(0).bits), model, sums, out);
         return true;
     }
 
