@@ -218,19 +218,26 @@ struct SlotRange {
 
 SlotRange separated_by_search(double m, double r);
 
-inline SlotRange separated(double m, double r) {
+// The largest whole distance d with m > d (-1: none); past 2^40 every slot
+// lies within, since whole reverse slots reach at most 2^32.
+inline std::int64_t largest_within(double m) {
+    constexpr double kFar = 1099511627776.0;  // 2^40
+    if (!(m > 0.0)) return -1;
+    const auto d = static_cast<std::int64_t>(m > kFar ? kFar : m);  // m rounded down
+    return static_cast<double>(d) == m ? d - 1 : d;
+}
+
+// `within` from largest_within(m).
+inline SlotRange separated(double m, std::int64_t within, double r) {
     constexpr std::size_t top = kSlotLimit - 1;
-    constexpr double kWholeReach = 4294967296.0, kFar = 1099511627776.0;  // 2^32, 2^40
+    constexpr double kWholeReach = 4294967296.0;  // 2^32
     const auto whole = static_cast<std::int64_t>(std::fabs(r) <= kWholeReach ? r : 0.0);
     if (static_cast<double>(whole) != r) return separated_by_search(m, r);
-    // v - r is exact, a whole distance d, and m > d holds for every d up to
-    // ceil(m) - 1. Past 2^40 every v lies within.
-    if (!(m > 0.0)) return {};
-    std::int64_t d = static_cast<std::int64_t>(m > kFar ? kFar : m);  // m rounded down
-    if (static_cast<double>(d) == m) --d;
-    const std::int64_t lo = std::max<std::int64_t>(whole - d, 0);
-    const std::int64_t hi = std::min<std::int64_t>(whole + d, static_cast<std::int64_t>(top));
-    if (lo > hi) return {};
+    // v - r is exact, a whole distance, and m exceeds exactly those up to
+    // `within`.
+    const std::int64_t lo = std::max<std::int64_t>(whole - within, 0);
+    const std::int64_t hi = std::min<std::int64_t>(whole + within, static_cast<std::int64_t>(top));
+    if (within < 0 || lo > hi) return {};
     return {static_cast<std::size_t>(lo), static_cast<std::size_t>(hi)};
 }
 
@@ -298,6 +305,7 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
                                        std::uint64_t* excluded_sets, std::size_t words, std::size_t reach,
                                        std::size_t lowest, std::size_t highest, double m) {
     const std::size_t n_columns = columns.size();
+    const std::int64_t within = largest_within(m);
     // The words that the rows' windows read, from the least slot's window
     // to the greatest one's.
     if (lowest <= highest) {
@@ -306,7 +314,7 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
         for (std::size_t k = 0; k < n_columns; ++k) {
             const Column& column = columns[k];
             std::uint64_t* const set = excluded_sets + column.g * words;
-            const SlotRange run = separated(m, column.reverse);
+            const SlotRange run = separated(m, within, column.reverse);
             const ForbiddenSlots::Team forbidden = column.forbidden;
             const bool bits_only = forbidden.bits_only();
             // Word w holds slots 64 (w - 1) ... 64 w - 1, which are the
