@@ -482,7 +482,7 @@ bool write_whole_slots(const StridedMatrix& x, std::uint64_t a, std::span<const 
             rows[i] = {s, 0, 0, 0, 0, 0, false, false, 0, 0};  // its window: the clear words below slot 0
             continue;
         }
-        const auto v = static_cast<std::size_t>(s);
+        const auto v = static_cast<std::size_t>(static_cast<std::int64_t>(s));  // whole, below 2^16: exact
         const std::size_t start = v + kSlotBias - reach;
         WholeRow row{s,     v,    static_cast<std::int64_t>(v), 0, static_cast<std::uint32_t>(start / 64),
                      static_cast<std::uint32_t>(start % 64), false, true, static_cast<std::uint32_t>(v / 64),
