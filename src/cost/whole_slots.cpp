@@ -339,7 +339,6 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
             }
         }
     }
-
 }
 
 // `block` holds every team's used slots and, `excluded` bytes past each,
