@@ -319,6 +319,7 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
             const bool bits_only = forbidden.bits_only();
             // Word w holds slots 64 (w - 1) ... 64 w - 1, which are the
             // forbidden set's word w - 1 (none for w = 0: word(-1) is 0).
+            static_assert(kSlotBias == 64, "the forbidden words are copied one word apart");
             if (bits_only) {
                 for (std::size_t w = first; w <= last; ++w) set[w] = forbidden.word(w - 1);
             } else {
