@@ -282,17 +282,8 @@ inline std::uint64_t eight_bytes(const unsigned char* bytes, std::size_t byte) {
     return word;
 }
 
-// The cost matrix row by row, for whole slots with the table of near gaps
-// and every opponent's used slots in the slot table. Per call, each
-// opponent gets a bit set of the slots it excludes on its own (forbidden,
-// or within the separation from its reverse game), laid out like the used
-// slots. A cell then reads the window of its slot from the opponent's used
-// slots, adds its own slot's bit from that set as the middle bit of the
-// pattern (a used slot there blocks it just the same) and looks the
-// pattern up: no other test. Rows of the result are written in order,
-// each over every opponent.
-// Kept out of line: inlined into the builder, its cell loop lost registers
-// to the builder's other state.
+// The row-by-row writer and its marking step are kept out of line: inlined
+// into the builder, the cell loop lost registers to the builder's other state.
 #if defined(__GNUC__)
 #define TAVELIN_OUT_OF_LINE [[gnu::noinline]]
 #else
@@ -342,6 +333,15 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
     }
 }
 
+// The cost matrix row by row, for whole slots with the table of near gaps
+// and every opponent's used slots in the slot table. Per call, each
+// opponent gets a bit set of the slots it excludes on its own (forbidden,
+// or within the separation from its reverse game), laid out like the used
+// slots. A cell then reads the window of its slot from the opponent's used
+// slots, adds its own slot's bit from that set as the middle bit of the
+// pattern (a used slot there blocks it just the same) and looks the
+// pattern up: no other test. Rows of the result are written in order,
+// each over every opponent.
 // `block` holds every team's used slots and, `excluded` bytes past each,
 // the set of the slots it excludes; column k's used slots start
 // `offsets[k]` bytes into the block.
