@@ -333,6 +333,20 @@ TAVELIN_OUT_OF_LINE void mark_excluded(std::span<const WholeRow> rows, std::span
     }
 }
 
+// `blocked ? infeasible : cost` without a branch for integer cells: which
+// pairings are blocked follows the schedule, not a pattern that a branch
+// predictor learns, and a mispredicted branch per cell costs more than the
+// masks.
+template <class Cell>
+Cell blocked_or(bool blocked, Cell infeasible, Cell cost) {
+    if constexpr (std::is_integral_v<Cell>) {
+        const Cell all = static_cast<Cell>(-static_cast<Cell>(blocked));
+        return static_cast<Cell>((infeasible & all) | (cost & ~all));
+    } else {
+        return blocked ? infeasible : cost;
+    }
+}
+
 // The cost matrix row by row, for whole slots with the table of near gaps
 // and every opponent's used slots in the slot table. Per call, each
 // opponent gets a bit set of the slots it excludes on its own (forbidden,
@@ -391,7 +405,7 @@ TAVELIN_OUT_OF_LINE void write_table_rows(std::span<const WholeRow> rows, std::s
                 const std::uint64_t bits = eight_bytes(used_row, at) | (eight_bytes(excluded_row, at) & middle);
                 const std::uint64_t p = (bits >> shift) & mask;
                 const auto sum = static_cast<Cell>((home + penalty[p]) * scale);
-                cells[k] = blocked[p] ? infeasible : sum;
+                cells[k] = blocked_or(blocked[p] != 0, infeasible, sum);
             }
         } else {
             for (std::size_t k = 0; k < n_columns; ++k) {
