@@ -397,7 +397,7 @@ void test_cost_against_reference() {
 // strided target with another infeasible marker, as placing does.
 void test_cost_whole_slots_against_reference() {
     std::mt19937_64 rng(4711);
-    const double odd[] = {kNaN, -0.0, 2.5, -3.0, 65536.0, 70000.0, 1e300, kInf};
+    const double odd[] = {kNaN, -0.0, 2.5, -1.0, -3.0, 65536.0, 70000.0, 1e300, kInf};
     int mismatches = 0, wrong_largest = 0;
     for (int round = 0; round < 1500; ++round) {
         const std::size_t n = 2 + rng() % 20;
