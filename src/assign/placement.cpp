@@ -108,7 +108,7 @@ struct PlaceState {
     std::uint64_t* limit;     // words: the opponents below a free one (see phase)
     TreeEntry* tree_rows;     // N: in join order
     TreeEntry* tree_cols;     // N: in join order
-    std::uint32_t* parent;    // N: per column, its slack row (set when it reaches the level)
+    std::uint32_t* parent;    // N (+ kPad): per column, its slack row (set when it reaches the level)
     std::uint32_t* opp_match; // nO: the row of each opponent, or kFree
     std::uint32_t* dummy_match;  // nS: the rows of the matched dummy columns (a prefix)
     std::size_t* column;      // N: the result, per row
@@ -122,7 +122,7 @@ struct PlaceState {
                3 * Carver::bytes<std::int64_t>(nS) +
                Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(nS) +
                5 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
-               Carver::bytes<std::uint32_t>(N) + Carver::bytes<std::uint32_t>(nO) +
+               Carver::bytes<std::uint32_t>(N + kPad) + Carver::bytes<std::uint32_t>(nO) +
                Carver::bytes<std::uint32_t>(nS);
     }
 
@@ -151,7 +151,7 @@ struct PlaceState {
         limit = carve.take<std::uint64_t>(words);
         tree_rows = carve.take<TreeEntry>(N);
         tree_cols = carve.take<TreeEntry>(N);
-        parent = carve.take<std::uint32_t>(N);
+        parent = carve.take<std::uint32_t>(N + kPad);  // room for a vector past the opponents
         opp_match = carve.take<std::uint32_t>(nO);
         dummy_match = carve.take<std::uint32_t>(nS);
         carve.take<std::int32_t>(2 * cw);  // room past the last array for a vector read
