@@ -52,77 +52,93 @@ bool UsedSlots::add_all(const char* first, std::ptrdiff_t stride, std::size_t co
 
 namespace {
 
-// What reading one row of X needs: the limit as a double and one below it,
-// and whether values at or above the limit are skipped.
-struct RowReader {
-    double top;
-    double below_top;
-    bool ignore_beyond;
-};
+// Reads rows of X into a TeamSlotTable's bits and fits flags, in one of two
+// ways that set the same bits: a slot in row i, column j is set in team i's
+// set and in team j's.
+class RowReader {
+public:
+    RowReader(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit, bool ignore_beyond,
+              std::uint64_t* bits, std::uint8_t* fits)
+        : x_(x),
+          teams_(teams),
+          words_(words),
+          top_(static_cast<double>(limit)),
+          below_top_(limit > 0 ? static_cast<double>(limit) - 1.0 : 0.0),  // the limit is at most 2^16: exact
+          ignore_beyond_(ignore_beyond),
+          bits_(bits),
+          fits_(fits) {}
 
-// Reads row i of X into the table with a branch per cell. Returns how many
-// cells hold a slot.
-std::size_t read_row_branching(const RowReader& r, const StridedMatrix& x, std::size_t i, std::size_t teams,
-                               std::size_t words, std::uint64_t* bits, std::uint8_t* fits) {
-    auto address = reinterpret_cast<std::uintptr_t>(x.address(i, 0));
-    const auto step = static_cast<std::uintptr_t>(x.col_stride);
-    std::uint64_t* const row_bits = bits + i * words;
-    std::size_t slots = 0;
-    for (std::size_t j = 0; j < teams; ++j, address += step) {
-        double v;
-        std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
-        if (v == kUnscheduled) continue;
-        if (v >= 0.0 && v < r.top) {
-            // The limit is at most 2^16: int64 holds the slot exactly.
-            const auto t = static_cast<std::int64_t>(v);
-            if (static_cast<double>(t) == v) {
-                const std::size_t bit = static_cast<std::size_t>(t) + kSlotBias;
-                const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-                row_bits[bit / 64] |= mask;
-                bits[j * words + bit / 64] |= mask;
-                ++slots;
-                continue;
+    // With a branch per cell. Returns how many cells hold a slot.
+    std::size_t branching(std::size_t i) const {
+        std::size_t slots = 0;
+        each_cell(i, [&](std::size_t j, double v) {
+            if (v == kUnscheduled) return;
+            if (v >= 0.0 && v < top_) {
+                // The limit is at most 2^16: int64 holds the slot exactly.
+                const auto t = static_cast<std::int64_t>(v);
+                if (static_cast<double>(t) == v) {
+                    mark(i, j, t, 1);
+                    ++slots;
+                    return;
+                }
+            } else if (v != v || (ignore_beyond_ && v >= top_)) {
+                return;  // NaN takes part in no test; the caller looks below the limit only
             }
-        } else if (v != v || (r.ignore_beyond && v >= r.top)) {
-            continue;  // NaN takes part in no test; the caller looks below the limit only
-        }
-        fits[i] = fits[j] = 0;
+            fits_[i] = fits_[j] = 0;
+        });
+        return slots;
     }
-    return slots;
-}
 
-// The same without a branch on the values, for rows where games and empty
-// cells mix: there the branch above follows no pattern a predictor learns,
-// and a mispredicted branch per cell costs more than the few operations
-// done here for every cell. The value is clamped into range before its
-// conversion (NaN to 0); it is a slot when converting back gives the same
-// number (-0.0 made +0.0 first, as it is slot 0) and it is not 9999.0.
-// A row with any other value is read again by read_row_branching, which
-// knows the rest of the rules; the bits it sets again are the same.
-std::size_t read_row_flat(const RowReader& r, const StridedMatrix& x, std::size_t i, std::size_t teams,
-                          std::size_t words, std::uint64_t* bits, std::uint8_t* fits) {
-    auto address = reinterpret_cast<std::uintptr_t>(x.address(i, 0));
-    const auto step = static_cast<std::uintptr_t>(x.col_stride);
-    std::uint64_t* const row_bits = bits + i * words;
-    const std::uint64_t marker = std::bit_cast<std::uint64_t>(kUnscheduled);
-    std::size_t slots = 0, others = 0;
-    for (std::size_t j = 0; j < teams; ++j, address += step) {
-        double v;
-        std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
-        const auto t = static_cast<std::int64_t>(std::min(std::max(0.0, v), r.below_top));
-        const auto value = std::bit_cast<std::uint64_t>(v + 0.0);
-        const bool unscheduled = value == marker;
-        const bool slot = (std::bit_cast<std::uint64_t>(static_cast<double>(t)) == value) & !unscheduled;
-        const std::size_t bit = static_cast<std::size_t>(t) + kSlotBias;
-        const std::uint64_t mask = std::uint64_t{slot} << (bit % 64);
-        row_bits[bit / 64] |= mask;
-        bits[j * words + bit / 64] |= mask;
-        slots += slot;
-        others += !(slot | unscheduled);
+    // Without a branch on the values, for rows where games and empty cells
+    // mix: there the branch above follows no pattern a predictor learns,
+    // and a mispredicted branch per cell costs more than the few operations
+    // done here for every cell. The value is clamped into range before its
+    // conversion (NaN to 0); it is a slot when converting back gives the
+    // same number (-0.0 made +0.0 first, as it is slot 0) and it is not
+    // 9999.0. A row with any other value is read again by branching(),
+    // which knows the rest of the rules; the bits it sets again are the same.
+    std::size_t flat(std::size_t i) const {
+        const std::uint64_t marker = std::bit_cast<std::uint64_t>(kUnscheduled);
+        std::size_t slots = 0, others = 0;
+        each_cell(i, [&](std::size_t j, double v) {
+            const auto t = static_cast<std::int64_t>(std::min(std::max(0.0, v), below_top_));
+            const auto value = std::bit_cast<std::uint64_t>(v + 0.0);
+            const bool unscheduled = value == marker;
+            const bool slot = (std::bit_cast<std::uint64_t>(static_cast<double>(t)) == value) & !unscheduled;
+            mark(i, j, t, slot);
+            slots += slot;
+            others += !(slot | unscheduled);
+        });
+        return others != 0 ? branching(i) : slots;
     }
-    if (others != 0) return read_row_branching(r, x, i, teams, words, bits, fits);
-    return slots;
-}
+
+private:
+    template <class F>
+    void each_cell(std::size_t i, F&& f) const {
+        auto address = reinterpret_cast<std::uintptr_t>(x_.address(i, 0));
+        const auto step = static_cast<std::uintptr_t>(x_.col_stride);
+        for (std::size_t j = 0; j < teams_; ++j, address += step) {
+            double v;
+            std::memcpy(&v, reinterpret_cast<const char*>(address), sizeof v);
+            f(j, v);
+        }
+    }
+
+    // Slot t (0 <= t < limit) in the sets of teams i and j when `on` is 1.
+    void mark(std::size_t i, std::size_t j, std::int64_t t, std::uint64_t on) const {
+        const std::size_t bit = static_cast<std::size_t>(t) + kSlotBias;
+        const std::uint64_t mask = on << (bit % 64);
+        bits_[i * words_ + bit / 64] |= mask;
+        bits_[j * words_ + bit / 64] |= mask;
+    }
+
+    const StridedMatrix& x_;
+    std::size_t teams_, words_;
+    double top_, below_top_;
+    bool ignore_beyond_;
+    std::uint64_t* bits_;
+    std::uint8_t* fits_;
+};
 
 }  // namespace
 
@@ -134,15 +150,13 @@ TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::siz
     fits_ = carve.take<std::uint8_t>(teams);
     std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
     std::fill(fits_, fits_ + teams, std::uint8_t{1});
-    const double top = static_cast<double>(limit);
-    const RowReader reader{top, limit > 0 ? top - 1.0 : 0.0, ignore_beyond};  // the limit is at most 2^16: exact
+    const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
     // Each row is read the way that suits the row before it: with a branch
     // per cell when nearly all cells or nearly none held a game (the branch
-    // is then predicted), without one otherwise. Both set the same bits.
+    // is then predicted), without one otherwise.
     bool mixed = false;
     for (std::size_t i = 0; i < teams; ++i) {
-        const std::size_t slots = mixed ? read_row_flat(reader, x, i, teams, words, bits_, fits_)
-                                        : read_row_branching(reader, x, i, teams, words, bits_, fits_);
+        const std::size_t slots = mixed ? reader.flat(i) : reader.branching(i);
         mixed = slots * 8 > teams && slots * 8 < teams * 7;
     }
 }
