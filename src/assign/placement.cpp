@@ -101,7 +101,8 @@ struct PlaceState {
     std::int64_t* order;      // nS: matched dummy columns as label + index, ascending
     std::uint64_t* free_opp;  // words: opponents not matched yet
     std::uint64_t* tight;     // nS x words: per home row, the opponents of reduced cost 0
-    std::uint32_t* tight_at;  // nS: the version `tight` holds (0: none); a label change clears it
+    std::uint32_t* tight_at;  // N: the version `tight` holds (0: none); a label change clears it
+                              // (a dummy row's entry is never read: a target for writes without a branch)
     std::uint64_t* in_tree;   // words: opponents in the tree
     std::uint64_t* at_level;  // words: opponents outside the tree whose key is the current level
     std::uint64_t* found;     // words: the opponents a dummy row brings to the level
@@ -120,7 +121,7 @@ struct PlaceState {
         const std::size_t N = nS + nO, cw = (nO + kPad - 1) / kPad * kPad, words = (nO + 63) / 64;
         return 6 * Carver::bytes<std::int32_t>(cw) +
                3 * Carver::bytes<std::int64_t>(nS) +
-               Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(nS) +
+               Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(N) +
                5 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
                Carver::bytes<std::uint32_t>(N + kPad) + Carver::bytes<std::uint32_t>(nO) +
                Carver::bytes<std::uint32_t>(nS);
@@ -144,7 +145,7 @@ struct PlaceState {
         order = carve.take<std::int64_t>(nS);
         free_opp = carve.take<std::uint64_t>(words);
         tight = carve.take<std::uint64_t>(nS * words);
-        tight_at = carve.take<std::uint32_t>(nS);
+        tight_at = carve.take<std::uint32_t>(N);
         in_tree = carve.take<std::uint64_t>(words);
         at_level = carve.take<std::uint64_t>(words);
         found = carve.take<std::uint64_t>(words);
@@ -201,6 +202,7 @@ void start_state(PlaceState& s, const PlacementScale& scale, double p) {
         s.row_label[i] = -static_cast<std::int64_t>(least);
         s.tight_at[i] = 0;
     }
+    for (std::size_t r = nS; r < N; ++r) s.tight_at[r] = 0;
     s.dummy_root_label = nS > 0 && -s.ps < 0 ? 0 : -s.ps;
     for (std::size_t q = 0; q < s.words; ++q) s.free_opp[q] = ~std::uint64_t{0};
     if (nO % 64 != 0) s.free_opp[s.words - 1] = (std::uint64_t{1} << (nO % 64)) - 1;
