@@ -59,8 +59,8 @@ def time_builds(paths: list[str], workloads: list[str], seconds: float) -> dict[
     clock = time.perf_counter_ns
     medians: dict[str, list[float]] = {}
     gc.disable()
-    for spec in workloads:
-        name, fill = spec.split("/")
+    for workload in workloads:
+        name, fill = workload.split("/")
         variants = [make(name, fill, seed) for seed in range(1, VARIANTS + 1)]
         peers = [(Peer(*w.args()), w.fresh()) for w in variants]
         solvers = [[(m.Tavelin(*w.args()), w.fresh()) for w in variants] for m in modules]
@@ -82,7 +82,7 @@ def time_builds(paths: list[str], workloads: list[str], seconds: float) -> dict[
                 samples[k].append(clock() - t0)
                 x[team] = w.X[team]
             rep += 1
-        medians[spec] = [statistics.median(s) / 1000 for s in samples]
+        medians[workload] = [statistics.median(s) / 1000 for s in samples]
     return medians
 
 
@@ -110,10 +110,10 @@ def main(argv=None) -> int:
     old_first = one_order(args.old, args.new)
     new_first = one_order(args.new, args.old)
     print(f"{'workload':14} {'new/old':>8} {'(old first':>11} {'new first)':>11} {'old µs':>9}")
-    for spec in workloads:
-        a = old_first[spec][1] / old_first[spec][0]
-        b = new_first[spec][0] / new_first[spec][1]
-        print(f"{spec:14} {math.sqrt(a * b):8.3f} {a:11.3f} {b:11.3f} {old_first[spec][0]:9.2f}")
+    for workload in workloads:
+        a = old_first[workload][1] / old_first[workload][0]
+        b = new_first[workload][0] / new_first[workload][1]
+        print(f"{workload:14} {math.sqrt(a * b):8.3f} {a:11.3f} {b:11.3f} {old_first[workload][0]:9.2f}")
     return 0
 
 
