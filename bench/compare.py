@@ -41,11 +41,11 @@ VARIANTS = 20
 
 
 def load(path: str):
-    spec = importlib.util.spec_from_file_location("tavelin", path)
-    if spec is None or spec.loader is None:
+    found = importlib.util.spec_from_file_location("tavelin", path)
+    if found is None or found.loader is None:
         raise SystemExit(f"compare: {path} is not an extension module")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
