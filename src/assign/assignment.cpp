@@ -56,12 +56,6 @@
 // padded alike, with padding columns that can never be picked.
 #include "assign/assignment.hpp"
 
-#include "assign/platform.hpp"
-
-#if TAVELIN_X86_ROUTES
-#include <immintrin.h>
-#endif
-
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -226,7 +220,7 @@ inline void set_bit(std::uint64_t* bits, std::size_t j) { bits[j / 64] |= std::u
 // ------------------------------------------------------- one copy per route
 
 #define TAVELIN_ROUTE_FILE "assign/assignment_runs.inc"
-#include "assign/each_route.inc"
+#include "cost/each_route.inc"
 #undef TAVELIN_ROUTE_FILE
 
 void check_all_matched(const std::size_t* row_match, std::size_t nr) {
@@ -236,18 +230,6 @@ void check_all_matched(const std::size_t* row_match, std::size_t nr) {
 }
 
 }  // namespace
-
-bool isa_available(Isa isa) noexcept {
-    switch (isa) {
-        case Isa::best:
-        case Isa::scalar: return true;
-        case Isa::sse2: return TAVELIN_X86_ROUTES != 0;
-        case Isa::avx2: return cpu_has_avx2();
-        case Isa::avx512: return cpu_has_avx512f();
-        case Isa::neon: return TAVELIN_NEON_ROUTE != 0;
-    }
-    return false;
-}
 
 WeightClass classify_weights(const double* cells, std::size_t count) noexcept {
     bool finite = true, small = true;

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "cost/platform.hpp"
+
 namespace tavelin {
 
 // Gives every row of the nr x nc row-major weight matrix `w` a column of its
@@ -88,19 +90,11 @@ WeightClass classify_weights(const double* cells, std::size_t count) noexcept;
 // `placement` is the route of HomeGames (placement.hpp) where it applies,
 // automatic elsewhere.
 enum class Route { automatic, reference, general, small_integers, placement };
-// The instruction set a route's scans use. `scalar` exists in every build;
-// `sse2`, `avx2` and `avx512` on x86-64, `neon` on aarch64 (built with GCC
-// or Clang); `best` is the widest one the processor runs.
-enum class Isa { best, scalar, sse2, avx2, avx512, neon };
-
 // A forced isa must be one that isa_available() reports.
 struct AssignmentOptions {
     Route route = Route::automatic;
     Isa isa = Isa::best;
 };
-
-// Whether this build has `isa` and this processor can run it.
-bool isa_available(Isa isa) noexcept;
 
 // Writes the column of each row to column[0 .. w.rows). `known` must be true
 // of the weights. Fails like optimal_assignment. Forcing the small-integer

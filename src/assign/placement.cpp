@@ -48,12 +48,6 @@
 // that keep every value inside 32 bits.
 #include "assign/placement.hpp"
 
-#include "assign/platform.hpp"
-
-#if TAVELIN_X86_ROUTES
-#include <immintrin.h>
-#endif
-
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -218,7 +212,7 @@ void start_state(PlaceState& s, const PlacementScale& scale, double p) {
 // ------------------------------------------------------- one copy per route
 
 #define TAVELIN_ROUTE_FILE "assign/placement_runs.inc"
-#include "assign/each_route.inc"
+#include "cost/each_route.inc"
 #undef TAVELIN_ROUTE_FILE
 
 }  // namespace

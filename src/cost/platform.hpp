@@ -1,5 +1,5 @@
-// What the assignment kernel needs to know about the compiler and the
-// processor, in one place, so that nothing else depends on one compiler.
+// What the kernels need to know about the compiler and the processor, in
+// one place, so that nothing else depends on one compiler.
 //
 // Vector routes are written with the generic vector types of GCC and Clang
 // (`vector_size`), which both lower to SSE, AVX or NEON instructions. On
@@ -44,7 +44,16 @@
 #define TAVELIN_END_TARGET_REGION _Pragma("GCC pop_options")
 #endif
 
+#if TAVELIN_X86_ROUTES
+#include <immintrin.h>
+#endif
+
 namespace tavelin {
+
+// The instruction set a route's scans use. `scalar` exists in every build;
+// `sse2`, `avx2` and `avx512` on x86-64, `neon` on aarch64 (built with GCC
+// or Clang); `best` is the widest one the processor runs.
+enum class Isa { best, scalar, sse2, avx2, avx512, neon };
 
 // Whether this processor (and its operating system, which must save the wider
 // registers) runs AVX2 and AVX-512F code. False where no such route exists.
@@ -62,6 +71,19 @@ inline bool cpu_has_avx512f() noexcept {
 #else
     return false;
 #endif
+}
+
+// Whether this build has `isa` and this processor can run it.
+inline bool isa_available(Isa isa) noexcept {
+    switch (isa) {
+        case Isa::best:
+        case Isa::scalar: return true;
+        case Isa::sse2: return TAVELIN_X86_ROUTES != 0;
+        case Isa::avx2: return cpu_has_avx2();
+        case Isa::avx512: return cpu_has_avx512f();
+        case Isa::neon: return TAVELIN_NEON_ROUTE != 0;
+    }
+    return false;
 }
 
 }  // namespace tavelin
