@@ -1,6 +1,7 @@
 #include "cost/slot_sets.hpp"
 
 #include <bit>
+#include <cstring>
 
 namespace tavelin {
 namespace {
@@ -140,10 +141,32 @@ private:
     std::uint8_t* fits_;
 };
 
+// A square X for the routes of slot_rows.inc; the rest as for RowReader.
+struct RowScan {
+    StridedMatrix x;
+    std::size_t teams, words;
+    double top, below_top;
+    bool ignore_beyond;
+    std::uint64_t* bits;
+};
+
+// From this many teams on, rows whose cells lie next to each other are
+// sorted by a route (at least as many cells as the widest vector holds):
+// below it, the few cells of a row take less time than the route's code
+// takes to be fetched when a call finds it out of the caches.
+constexpr std::size_t kSortFrom = 32;
+
+// A route's answer for a row it left to RowReader.
+constexpr std::size_t kUnsorted = static_cast<std::size_t>(-1);
+
+#define TAVELIN_ROUTE_FILE "cost/slot_rows.inc"
+#include "cost/each_route.inc"
+#undef TAVELIN_ROUTE_FILE
+
 }  // namespace
 
 TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit,
-                             bool ignore_beyond, std::byte* block)
+                             bool ignore_beyond, std::byte* block, Isa isa)
     : words_(words) {
     Carver carve(block);
     bits_ = carve.take<std::uint64_t>(teams * words);
@@ -151,6 +174,22 @@ TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::siz
     std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
     std::fill(fits_, fits_ + teams, std::uint8_t{1});
     const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
+    if (teams >= kSortFrom && x.col_stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
+        const auto sort_row = run_for(isa);
+        const RowScan scan{x, teams, words, static_cast<double>(limit),
+                           limit > 0 ? static_cast<double>(limit) - 1.0 : 0.0, ignore_beyond, bits_};
+        // A row that holds nearly no game is read cell by cell: the test of
+        // each cell is then predicted and costs less than sorting the row.
+        // The row before tells which kind to expect; the first row is read
+        // cell by cell, so that an empty X never needs the route's code.
+        bool sparse = true;
+        for (std::size_t i = 0; i < teams; ++i) {
+            std::size_t slots = sparse ? kUnsorted : sort_row(scan, i);
+            if (slots == kUnsorted) slots = reader.branching(i);  // sets the bits the route may have set again
+            sparse = slots * 8 < teams;
+        }
+        return;
+    }
     // Each row is read the way that suits the row before it: with a branch
     // per cell when nearly all cells or nearly none held a game (the branch
     // is then predicted), without one otherwise.

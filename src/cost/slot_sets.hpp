@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cost/platform.hpp"
 #include "cost/scratch.hpp"
 #include "cost/strided_matrix.hpp"
 #include "cost/team_slots.hpp"
@@ -117,8 +118,10 @@ public:
     }
 
     // `x` is square with `teams` rows; `words` from words_for(teams, limit).
+    // `isa` as for optimal_assignment_into (Isa::best: the widest the
+    // processor runs); every route sets the same bits.
     TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit,
-                  bool ignore_beyond, std::byte* block);
+                  bool ignore_beyond, std::byte* block, Isa isa = Isa::best);
 
     bool fits(std::size_t t) const { return fits_[t] != 0; }
     SlotSet set(std::size_t t) const { return SlotSet{bits_ + t * words_, 0, words_ - 1}; }

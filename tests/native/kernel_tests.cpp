@@ -21,6 +21,7 @@
 #include "assign/placement.hpp"
 #include "cost/cost_matrix.hpp"
 #include "cost/numeric.hpp"
+#include "cost/slot_sets.hpp"
 #include "cost/team_slots.hpp"
 #include "surface/failure.hpp"
 
@@ -462,6 +463,56 @@ void test_cost_whole_slots_against_reference() {
     }
     CHECK(mismatches == 0);
     CHECK(wrong_largest == 0);
+}
+
+// The table of every team's used slots, on every route, against a direct
+// reading of rows and columns: large X (where rows are sorted in vectors),
+// sizes around the 64-cell blocks, sparse, mixed and full rows, and values
+// that are no slot (fractions, negatives, beyond the top, NaN, -0.0).
+void test_slot_table_routes() {
+    std::mt19937_64 rng(2718);
+    const double odd[] = {kNaN, -0.0, 2.5, -1.0, 1e300, kInf, -kInf, 9998.5};
+    int wrong = 0, differing = 0;
+    for (int round = 0; round < 160; ++round) {
+        const std::size_t n = round % 4 == 0 ? 2 + rng() % 40 : 32 + rng() % 110;
+        const std::size_t limit = 1 + rng() % 300;
+        const bool ignore_beyond = round % 2 == 0;
+        const int fill = static_cast<int>(rng() % 11);  // tenths of the cells that hold a game
+        Dense x{n, n, std::vector<double>(n * n, U)};
+        for (double& v : x.v) {
+            if (static_cast<int>(rng() % 10) >= fill) continue;
+            v = rng() % 200 == 0 ? odd[rng() % std::size(odd)] : static_cast<double>(rng() % (limit + 20));
+        }
+        const std::size_t words = TeamSlotTable::words_for(n, limit);
+        std::vector<std::byte> block(TeamSlotTable::bytes(n, words) + 16);
+        std::vector<std::uint64_t> first;
+        for (Isa isa : {Isa::scalar, Isa::sse2, Isa::avx2, Isa::avx512, Isa::neon}) {
+            if (!isa_available(isa)) continue;
+            const TeamSlotTable table(x.view(), n, words, limit, ignore_beyond, block.data(), isa);
+            std::vector<std::uint64_t> all;
+            for (std::size_t t = 0; t < n; ++t) {
+                bool fits = true;
+                std::vector<bool> used(limit, false);
+                for (std::size_t k = 0; k < 2 * n; ++k) {
+                    const double v = k < n ? x.v[t * n + k] : x.v[(k - n) * n + t];
+                    if (v == U || v != v || (ignore_beyond && v >= static_cast<double>(limit))) continue;
+                    if (v >= 0.0 && v < static_cast<double>(limit) && v == std::floor(v)) {
+                        used[static_cast<std::size_t>(v)] = true;
+                    } else {
+                        fits = false;
+                    }
+                }
+                if (table.fits(t) != fits) ++wrong;
+                const SlotSet set = table.set(t);
+                for (std::size_t v = 0; fits && v < limit; ++v) wrong += set.has(v) != used[v];
+                all.insert(all.end(), set.bits, set.bits + words);
+            }
+            if (first.empty()) first = all;
+            differing += all != first;
+        }
+    }
+    CHECK(wrong == 0);
+    CHECK(differing == 0);
 }
 
 // The bit-set index answers exactly as the hash sets do, also for keys
@@ -1128,6 +1179,7 @@ int main() {
         {"cost shapes and failures", test_cost_shapes_and_failures},
         {"cost against reference", test_cost_against_reference},
         {"cost with whole slots against reference", test_cost_whole_slots_against_reference},
+        {"slot table on every route", test_slot_table_routes},
         {"forbidden index", test_forbidden_index},
         {"assignment examples", test_assignment_examples},
         {"assignment in placement", test_assignment_in_placement},
