@@ -12,9 +12,11 @@
 #if defined(__GNUC__)  // GCC, and Clang, which defines it too
 #define TAVELIN_VECTOR_EXTENSIONS 1
 #define TAVELIN_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define TAVELIN_OUT_OF_LINE [[gnu::noinline]]
 #else
 #define TAVELIN_VECTOR_EXTENSIONS 0
 #define TAVELIN_ALWAYS_INLINE inline
+#define TAVELIN_OUT_OF_LINE
 #endif
 
 // Routes compiled into this build besides the scalar one.

@@ -163,6 +163,23 @@ constexpr std::size_t kUnsorted = static_cast<std::size_t>(-1);
 #include "cost/each_route.inc"
 #undef TAVELIN_ROUTE_FILE
 
+// Reads every row of a large X with contiguous rows (see kSortFrom). Out of
+// line, so that the table of a small X is built by the same compact code as
+// ever, and this code is only fetched when it is used.
+TAVELIN_OUT_OF_LINE void read_sorted(const RowReader& reader, const RowScan& scan, Isa isa) {
+    const auto sort_row = run_for(isa);
+    // A row that holds nearly no game is read cell by cell: the test of each
+    // cell is then predicted and costs less than sorting the row. The row
+    // before tells which kind to expect; the first row is read cell by
+    // cell, so that an empty X never needs the route's code.
+    bool sparse = true;
+    for (std::size_t i = 0; i < scan.teams; ++i) {
+        std::size_t slots = sparse ? kUnsorted : sort_row(scan, i);
+        if (slots == kUnsorted) slots = reader.branching(i);  // sets the bits the route may have set again
+        sparse = slots * 8 < scan.teams;
+    }
+}
+
 }  // namespace
 
 TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit,
@@ -175,19 +192,8 @@ TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::siz
     std::fill(fits_, fits_ + teams, std::uint8_t{1});
     const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
     if (teams >= kSortFrom && x.col_stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
-        const auto sort_row = run_for(isa);
-        const RowScan scan{x, teams, words, static_cast<double>(limit),
-                           limit > 0 ? static_cast<double>(limit) - 1.0 : 0.0, ignore_beyond, bits_};
-        // A row that holds nearly no game is read cell by cell: the test of
-        // each cell is then predicted and costs less than sorting the row.
-        // The row before tells which kind to expect; the first row is read
-        // cell by cell, so that an empty X never needs the route's code.
-        bool sparse = true;
-        for (std::size_t i = 0; i < teams; ++i) {
-            std::size_t slots = sparse ? kUnsorted : sort_row(scan, i);
-            if (slots == kUnsorted) slots = reader.branching(i);  // sets the bits the route may have set again
-            sparse = slots * 8 < teams;
-        }
+        const double top = static_cast<double>(limit), below_top = limit > 0 ? top - 1.0 : 0.0;
+        read_sorted(reader, {x, teams, words, top, below_top, ignore_beyond, bits_}, isa);
         return;
     }
     // Each row is read the way that suits the row before it: with a branch

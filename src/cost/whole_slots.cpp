@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cost/cost_builders.hpp"
+#include "cost/platform.hpp"
 #include "cost/slot_sets.hpp"
 
 namespace tavelin {
@@ -282,13 +283,9 @@ inline std::uint64_t eight_bytes(const unsigned char* bytes, std::size_t byte) {
     return word;
 }
 
-// The row-by-row writer and its marking step are kept out of line: inlined
-// into the builder, the cell loop lost registers to the builder's other state.
-#if defined(__GNUC__)
-#define TAVELIN_OUT_OF_LINE [[gnu::noinline]]
-#else
-#define TAVELIN_OUT_OF_LINE
-#endif
+// The row-by-row writer and its marking step are kept out of line
+// (TAVELIN_OUT_OF_LINE): inlined into the builder, the cell loop lost
+// registers to the builder's other state.
 
 // Fills each opponent's set of the slots it excludes on its own, in the
 // words that the windows of the rows read (see write_table_rows).
