@@ -1,5 +1,7 @@
 #include "cost/slot_sets.hpp"
 
+#include "cost/slot_rows.hpp"
+
 #include <bit>
 #include <cstring>
 
@@ -141,33 +143,49 @@ private:
     std::uint8_t* fits_;
 };
 
-// A square X for the routes of slot_rows.inc; the rest as for RowReader.
-struct RowScan {
-    StridedMatrix x;
-    std::size_t teams, words;
-    double top, below_top;
-    bool ignore_beyond;
-    std::uint64_t* bits;
-};
-
 // From this many teams on, rows whose cells lie next to each other are
 // sorted by a route (at least as many cells as the widest vector holds):
 // below it, the few cells of a row take less time than the route's code
 // takes to be fetched when a call finds it out of the caches.
 constexpr std::size_t kSortFrom = 32;
 
-// A route's answer for a row it left to RowReader.
-constexpr std::size_t kUnsorted = static_cast<std::size_t>(-1);
+void read_sorted(const StridedMatrix& x, const RowScan& scan, std::uint8_t* fits, Isa isa);
 
-#define TAVELIN_ROUTE_FILE "cost/slot_rows.inc"
-#include "cost/each_route.inc"
-#undef TAVELIN_ROUTE_FILE
+}  // namespace
+
+TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit,
+                             bool ignore_beyond, std::byte* block, Isa isa)
+    : words_(words) {
+    Carver carve(block);
+    bits_ = carve.take<std::uint64_t>(teams * words);
+    fits_ = carve.take<std::uint8_t>(teams);
+    std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
+    std::fill(fits_, fits_ + teams, std::uint8_t{1});
+    if (teams >= kSortFrom && x.col_stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
+        const double top = static_cast<double>(limit), below_top = limit > 0 ? top - 1.0 : 0.0;
+        read_sorted(x, {x, teams, words, top, below_top, ignore_beyond, bits_}, fits_, isa);
+        return;
+    }
+    const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
+    // Each row is read the way that suits the row before it: with a branch
+    // per cell when nearly all cells or nearly none held a game (the branch
+    // is then predicted), without one otherwise.
+    bool mixed = false;
+    for (std::size_t i = 0; i < teams; ++i) {
+        const std::size_t slots = mixed ? reader.flat(i) : reader.branching(i);
+        mixed = slots * 8 > teams && slots * 8 < teams * 7;
+    }
+}
+
+namespace {
 
 // Reads every row of a large X with contiguous rows (see kSortFrom). Out of
 // line, so that the table of a small X is built by the same compact code as
 // ever, and this code is only fetched when it is used.
-TAVELIN_OUT_OF_LINE void read_sorted(const RowReader& reader, const RowScan& scan, Isa isa) {
-    const auto sort_row = run_for(isa);
+TAVELIN_OUT_OF_LINE void read_sorted(const StridedMatrix& x, const RowScan& scan, std::uint8_t* fits, Isa isa) {
+    const RowReader reader(x, scan.teams, scan.words, static_cast<std::size_t>(scan.top), scan.ignore_beyond,
+                           scan.bits, fits);
+    const RowSorter sort_row = row_sorter(isa);
     // A row that holds nearly no game is read cell by cell: the test of each
     // cell is then predicted and costs less than sorting the row. The row
     // before tells which kind to expect; the first row is read cell by
@@ -180,30 +198,6 @@ TAVELIN_OUT_OF_LINE void read_sorted(const RowReader& reader, const RowScan& sca
     }
 }
 
+
 }  // namespace
-
-TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::size_t words, std::size_t limit,
-                             bool ignore_beyond, std::byte* block, Isa isa)
-    : words_(words) {
-    Carver carve(block);
-    bits_ = carve.take<std::uint64_t>(teams * words);
-    fits_ = carve.take<std::uint8_t>(teams);
-    std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
-    std::fill(fits_, fits_ + teams, std::uint8_t{1});
-    const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
-    if (teams >= kSortFrom && x.col_stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
-        const double top = static_cast<double>(limit), below_top = limit > 0 ? top - 1.0 : 0.0;
-        read_sorted(reader, {x, teams, words, top, below_top, ignore_beyond, bits_}, isa);
-        return;
-    }
-    // Each row is read the way that suits the row before it: with a branch
-    // per cell when nearly all cells or nearly none held a game (the branch
-    // is then predicted), without one otherwise.
-    bool mixed = false;
-    for (std::size_t i = 0; i < teams; ++i) {
-        const std::size_t slots = mixed ? reader.flat(i) : reader.branching(i);
-        mixed = slots * 8 > teams && slots * 8 < teams * 7;
-    }
-}
-
 }  // namespace tavelin
