@@ -13,12 +13,11 @@
 namespace tavelin {
 
 // A square X of `teams` rows whose cells lie next to each other, and the
-// table's bit sets (`words` per team) for slots below `top` (below_top is
-// top - 1); with ignore_beyond, values from the top on are ignored.
+// table's bit sets (`words` per team) for the slots below `limit`; with
+// ignore_beyond, values from the limit on are ignored.
 struct RowScan {
     StridedMatrix x;
-    std::size_t teams, words;
-    double top, below_top;
+    std::size_t teams, words, limit;
     bool ignore_beyond;
     std::uint64_t* bits;
 };
@@ -26,8 +25,8 @@ struct RowScan {
 // A row sorter's answer for a row it leaves to be read cell by cell.
 inline constexpr std::size_t kUnsorted = static_cast<std::size_t>(-1);
 
-// Marks the slots of row i (teams >= 8) in its team's set and in the set
-// of each team it meets, and returns how many cells hold one; or returns
+// Marks the slots of row i (teams >= 8, as many cells as the widest
+// vector holds) in its team's set and in the set of each team it meets, and returns how many cells hold one; or returns
 // kUnsorted, having marked a part of them at most, when a cell is neither
 // a slot, nor 9999.0, nor NaN, nor ignored.
 using RowSorter = std::size_t (*)(const RowScan& scan, std::size_t i);

@@ -1,9 +1,9 @@
 #include "cost/slot_sets.hpp"
 
-#include "cost/slot_rows.hpp"
-
 #include <bit>
 #include <cstring>
+
+#include "cost/slot_rows.hpp"
 
 namespace tavelin {
 namespace {
@@ -149,7 +149,7 @@ private:
 // takes to be fetched when a call finds it out of the caches.
 constexpr std::size_t kSortFrom = 32;
 
-void read_sorted(const StridedMatrix& x, const RowScan& scan, std::uint8_t* fits, Isa isa);
+void read_sorted(const RowScan& scan, std::uint8_t* fits, Isa isa);
 
 }  // namespace
 
@@ -162,8 +162,7 @@ TeamSlotTable::TeamSlotTable(const StridedMatrix& x, std::size_t teams, std::siz
     std::fill(bits_, bits_ + teams * words, std::uint64_t{0});
     std::fill(fits_, fits_ + teams, std::uint8_t{1});
     if (teams >= kSortFrom && x.col_stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
-        const double top = static_cast<double>(limit), below_top = limit > 0 ? top - 1.0 : 0.0;
-        read_sorted(x, {x, teams, words, top, below_top, ignore_beyond, bits_}, fits_, isa);
+        read_sorted({x, teams, words, limit, ignore_beyond, bits_}, fits_, isa);
         return;
     }
     const RowReader reader(x, teams, words, limit, ignore_beyond, bits_, fits_);
@@ -182,9 +181,8 @@ namespace {
 // Reads every row of a large X with contiguous rows (see kSortFrom). Out of
 // line, so that the table of a small X is built by the same compact code as
 // ever, and this code is only fetched when it is used.
-TAVELIN_OUT_OF_LINE void read_sorted(const StridedMatrix& x, const RowScan& scan, std::uint8_t* fits, Isa isa) {
-    const RowReader reader(x, scan.teams, scan.words, static_cast<std::size_t>(scan.top), scan.ignore_beyond,
-                           scan.bits, fits);
+TAVELIN_OUT_OF_LINE void read_sorted(const RowScan& scan, std::uint8_t* fits, Isa isa) {
+    const RowReader reader(scan.x, scan.teams, scan.words, scan.limit, scan.ignore_beyond, scan.bits, fits);
     const RowSorter sort_row = row_sorter(isa);
     // A row that holds nearly no game is read cell by cell: the test of each
     // cell is then predicted and costs less than sorting the row. The row
@@ -197,7 +195,6 @@ TAVELIN_OUT_OF_LINE void read_sorted(const StridedMatrix& x, const RowScan& scan
         sparse = slots * 8 < scan.teams;
     }
 }
-
 
 }  // namespace
 }  // namespace tavelin
