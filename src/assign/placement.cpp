@@ -96,7 +96,7 @@ struct PlaceState {
     std::uint64_t* free_opp;  // words: opponents not matched yet
     std::uint64_t* tight;     // nS x words: per home row, the opponents of reduced cost 0
     std::uint32_t* tight_at;  // N: the version `tight` holds (0: none); a label change clears it
-                              // (a dummy row's entry is never read: a target for writes without a branch)
+                              // (a dummy row's entry is never read)
     std::uint64_t* in_tree;   // words: opponents in the tree
     std::uint64_t* at_level;  // words: opponents outside the tree whose key is the current level
     std::uint64_t* found;     // words: the opponents a dummy row brings to the level
