@@ -26,9 +26,10 @@ struct RowScan {
 inline constexpr std::size_t kUnsorted = static_cast<std::size_t>(-1);
 
 // Marks the slots of row i (teams >= 8, as many cells as the widest
-// vector holds) in its team's set and in the set of each team it meets, and returns how many cells hold one; or returns
-// kUnsorted, having marked a part of them at most, when a cell is neither
-// a slot, nor 9999.0, nor NaN, nor ignored.
+// vector holds) in its team's set and in the set of each team it meets,
+// and returns how many cells hold one; or returns kUnsorted, having marked
+// a part of them at most, when a cell is neither a slot, nor 9999.0, nor
+// NaN, nor ignored.
 using RowSorter = std::size_t (*)(const RowScan& scan, std::size_t i);
 
 // The sorter of the route `isa` (see isa_available; Isa::best: the widest
