@@ -31,7 +31,9 @@
 //   * unmatched dummy columns have label 0 (labels rise only inside a tree,
 //     and a free column enters one only to end it), and the lowest of them,
 //     the representative, is taken before the others and ends the phase;
-//     the matched ones are a prefix of the block (as in assignment.cpp);
+//     the matched ones are a prefix of the block (as in assignment.cpp)
+//     and all have one label (see shift_labels), so they are taken in the
+//     order of their indices;
 //   * dummy rows differ only in their labels: one that joins a tree with a
 //     (distance + label) no lower than that of a dummy row already in it
 //     lowers no key (the comparison is strict) and is not scanned;
@@ -91,8 +93,7 @@ struct PlaceState {
     std::int32_t* key_start;  // cw: INT32_MAX for an opponent, INT32_MIN (a tree key) for padding
     std::int64_t* row_label;  // nS: home row labels, scaled (a dummy row's follows from its match)
     std::int64_t dummy_root_label;  // of a dummy row before it is a root
-    std::int64_t* dummy_label;  // nS: dummy column labels, scaled
-    std::int64_t* order;      // nS: matched dummy columns as label + index, ascending
+    std::int64_t dummy_label; // the one label of every matched dummy column, scaled (see shift_labels)
     std::uint64_t* free_opp;  // words: opponents not matched yet
     std::uint64_t* tight;     // nS x words: per home row, the opponents of reduced cost 0
     std::uint32_t* tight_at;  // N: the version `tight` holds (0: none); a label change clears it
@@ -108,13 +109,13 @@ struct PlaceState {
     std::uint32_t* dummy_match;  // nS: the rows of the matched dummy columns (a prefix)
     std::size_t* column;      // N: the result, per row
     std::size_t matched;      // matched dummy columns
-    std::size_t clear_rows;   // order[0, clear_rows): rows of label-0 dummy columns known to reach no opponent at key 0
+    std::size_t clear_rows;   // dummy columns [0, clear_rows), of label 0: their rows are known to reach no opponent at key 0
     std::uint32_t version;    // of the opponent column labels
 
     static std::size_t bytes(std::size_t nS, std::size_t nO) {
         const std::size_t N = nS + nO, cw = (nO + kPad - 1) / kPad * kPad, words = (nO + 63) / 64;
         return 6 * Carver::bytes<std::int32_t>(cw) +
-               3 * Carver::bytes<std::int64_t>(nS) +
+               Carver::bytes<std::int64_t>(nS) +
                Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(N) +
                5 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
                Carver::bytes<std::uint32_t>(N + kPad) + Carver::bytes<std::uint32_t>(nO) +
@@ -135,8 +136,6 @@ struct PlaceState {
         key = carve.take<std::int32_t>(cw);
         key_start = carve.take<std::int32_t>(cw);
         row_label = carve.take<std::int64_t>(nS);
-        dummy_label = carve.take<std::int64_t>(nS);
-        order = carve.take<std::int64_t>(nS);
         free_opp = carve.take<std::uint64_t>(words);
         tight = carve.take<std::uint64_t>(nS * words);
         tight_at = carve.take<std::uint32_t>(N);
@@ -151,6 +150,7 @@ struct PlaceState {
         dummy_match = carve.take<std::uint32_t>(nS);
         carve.take<std::int32_t>(2 * cw);  // room past the last array for a vector read
         column = result;
+        dummy_label = 0;
         matched = 0;
         clear_rows = 0;
         version = 1;
