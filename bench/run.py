@@ -40,7 +40,7 @@ except ImportError:  # pragma: no cover - the bench extra brings it
 import tavelin
 
 from agreement import Disagreement, check_call
-from kernel_parts import build_kernel_bench, kernel_times
+from kernel_parts import BOTH, build_kernel_bench, kernel_times, routes_of
 from peer import Peer
 from workloads import COMPACT_SIZES, UNSCHEDULED, Workload, all_workloads, compact, league, two_teams
 
@@ -180,6 +180,14 @@ def bench_calls(w: Workload, method: str, budget, min_reps, max_reps, overhead):
     return time_interleaved(impls, w.teams, w.prepare, call, budget, min_reps, max_reps, overhead)
 
 
+def bench_in_a_row(w: Workload, budget, min_reps, max_reps, overhead):
+    """tavelin's solve alone, call after call, as in a user's loop: only the
+    reset of X runs between the calls, so the caches stay warm."""
+    impls = {"tavelin": (tavelin.Tavelin(*w.args()), w.fresh())}
+    return time_interleaved(impls, w.teams, w.prepare, lambda obj, X, team: obj.solve(X, team),
+                            budget, min_reps, max_reps, overhead)["tavelin"]
+
+
 def bench_pass(w: Workload, budget, min_reps, max_reps, overhead):
     """A whole construction pass from an empty X: every team in turn has its
     row cleared and its home games placed."""
@@ -240,7 +248,7 @@ def ms(stat: Stat) -> str:
     return f"{v:,.2f}" if v < 100 else f"{v:,.0f}"
 
 
-def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, notes) -> str:
+def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, in_a_row, notes) -> str:
     out = ["# tavelin against NumPy + SciPy", ""]
     out += [f"- {k}: {v}" for k, v in info.items()]
     out += ["", "Medians of single calls (µs); ratio = peer / tavelin, above 1 means tavelin is faster.", ""]
@@ -251,18 +259,22 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, notes) -> str:
         out.append(f"| {s.workload} | {s.fill} | {us(s.peer)} | {us(s.tav)} | {s.ratio:.2f} | "
                    f"{us(c.peer)} | {us(c.tav)} | {c.ratio:.2f} |")
     if parts:
-        out += ["", "Where the time of a tavelin solve goes (µs, medians): its cost matrix and its assignment "
-                "timed without Python (bench/kernel_bench.cpp, calls in a row), the rest of the solve time is "
-                "the call overhead: the call, its arguments, the borrow of X, writing the result, and the caches "
-                "that the interleaved calls of the other implementation leave cold for the kernels:", "",
-                "| workload | X | solve | cost matrix | assignment | call overhead |", "|---|---|---:|---:|---:|---:|"]
+        out += ["", "Where the time of a tavelin solve goes (µs, medians). In a row: tavelin's solve timed alone, "
+                "call after call, as in a user's loop. Kernels: its cost matrix and its assignment timed "
+                "together without Python (bench/kernel_bench.cpp, calls in a row), and each apart (after other "
+                "routes' code, so the two add up to more). Call overhead: the rest of the time in a row (the "
+                "call, its arguments, the borrow of X, writing the result). Cold caches: what the interleaved "
+                "calls of the other implementation add by leaving the caches cold (solve - in a row):", "",
+                "| workload | X | solve | in a row | kernels | cost matrix | assignment | call overhead "
+                "| cold caches |", "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
         for s in solve_rows:
             if (s.workload, s.fill) not in parts:
                 continue
-            cost, assign = parts[(s.workload, s.fill)]
+            cost, assign, both = parts[(s.workload, s.fill)]
             solve = s.tav.median_ns / 1000.0
-            out.append(f"| {s.workload} | {s.fill} | {solve:,.2f} | {cost:,.2f} | {assign:,.2f} | "
-                       f"{solve - cost - assign:,.2f} |")
+            row = in_a_row[(s.workload, s.fill)].median_ns / 1000.0
+            out.append(f"| {s.workload} | {s.fill} | {solve:,.2f} | {row:,.2f} | {both:,.2f} | {cost:,.2f} | "
+                       f"{assign:,.2f} | {row - both:,.2f} | {solve - row:,.2f} |")
     out += ["", "Construction pass from an empty X (every team placed once, in order), ms per pass:", "",
             "| workload | teams | peer | tavelin | ratio | same final X |",
             "|---|---:|---:|---:|---:|:-:|"]
@@ -281,7 +293,7 @@ def render_routes(routes) -> str:
     route (what a processor without a vector route runs) first."""
     if not routes:
         return ""
-    names = [name for name in next(iter(routes.values())) if name != "cost matrix"]
+    names = list(routes_of(next(iter(routes.values()))))
     out = ["", "The assignment on every route of this build (µs, medians of bench/kernel_bench.cpp; "
            "every route places bit for bit alike, the last is the one solve uses):", "",
            "| workload | X | " + " | ".join(names) + " |", "|---|---|" + "---:|" * len(names)]
@@ -355,6 +367,8 @@ def main(argv=None) -> int:
             for method in ("solve", "create_cost_matrix"):
                 add((w.name, w.fill, method),
                     bench_calls(w, method, budget / rounds, max(1, min_reps // rounds), max_reps, overhead))
+            add((w.name, w.fill, "in a row"),
+                {"tavelin": bench_in_a_row(w, budget / rounds, max(1, min_reps // rounds), max_reps, overhead)})
             if kernel_bench is not None:
                 # The kernels right after the Python calls, so that both meet the same machine.
                 for key, times in kernel_times(kernel_bench, [w], kernel_budget).items():
@@ -375,10 +389,12 @@ def main(argv=None) -> int:
     ccm_rows = [make_row(w, w.fill, cells[(w.name, w.fill, "create_cost_matrix")]) for w in workloads]
     pass_rows = [(make_row(w, "pass", cells[(w.name, "pass")]), w.n, same_pass[w.name]) for w in pass_loads]
     fixed = make_row(two_teams(), "", cells[("2 teams",)])
+    in_a_row = {(w.name, w.fill): summarise(cells[(w.name, w.fill, "in a row")]["tavelin"]) for w in workloads}
     # The kernels' medians over the rounds.
     routes = {key: {name: float(np.median([times[name] for times in got])) for name in got[0]}
               for key, got in kernel_samples.items()}
-    parts = {key: (times["cost matrix"], list(times.values())[-1]) for key, times in routes.items()}
+    parts = {key: (times["cost matrix"], list(routes_of(times).values())[-1], times[BOTH])
+             for key, times in routes.items()}
 
     spreads = [st.noise for r in solve_rows + ccm_rows for st in (r.peer, r.tav)]
     load_after = os.getloadavg()
@@ -394,9 +410,10 @@ def main(argv=None) -> int:
     ]
     if parts:
         notes.insert(1, "solve split: the kernels timed by bench/kernel_bench.cpp (Release build) right after each "
-                        "workload's Python timings in every round, medians over the rounds; call overhead = solve - "
-                        "cost matrix - assignment (under a changing load it can even come out negative)")
-    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, parts, notes) + render_routes(routes)
+                        "workload's Python timings in every round, medians over the rounds; call overhead = in a "
+                        "row - kernels, cold caches = solve - in a row (under a changing "
+                        "load either can even come out negative)")
+    text = render(machine(), solve_rows, ccm_rows, pass_rows, fixed, parts, in_a_row, notes) + render_routes(routes)
     print()
     print(text)
     if out_path:
