@@ -356,8 +356,9 @@ class Search:
         n = self.n
         found = []
         for team in (home, away):
-            games = [(team, int(j), x[team, j]) for j in range(n) if x[team, j] != UNSCHEDULED]
-            games += [(int(i), team, x[i, team]) for i in range(n) if x[i, team] != UNSCHEDULED]
+            row, column = x[team, :n].tolist(), x[:n, team].tolist()  # one conversion, not one per cell
+            games = [(team, j, s) for j, s in enumerate(row) if s != UNSCHEDULED]
+            games += [(i, team, s) for i, s in enumerate(column) if s != UNSCHEDULED]
             found += [(i, j) for i, j, s in games if s == slot]
             for intp, most in self.placer.hard:
                 near = sorted((abs(s - slot), s, i, j) for i, j, s in games if 0 < abs(s - slot) < intp)
