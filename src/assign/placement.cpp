@@ -103,13 +103,13 @@ struct PlaceState {
     std::uint64_t* found;     // words: the opponents a dummy row brings to the level
     std::uint64_t* limit;     // words: the opponents below a free one (see phase)
     TreeEntry* tree_rows;     // N: in join order
-    TreeEntry* tree_cols;     // N: in join order
+    TreeEntry* tree_cols;     // nO: the opponent columns in the tree, in join order
     std::uint32_t* parent;    // N (+ kPad): per column, its slack row (set when it reaches the level)
     std::uint32_t* opp_match; // nO: the row of each opponent, or kFree
     std::uint32_t* dummy_match;  // nS: the rows of the matched dummy columns (a prefix)
     std::size_t* column;      // N: the result, per row
     std::size_t matched;      // matched dummy columns
-    std::size_t clear_rows;   // dummy columns [0, clear_rows), of label 0: their rows are known to reach no opponent at key 0
+    std::size_t clear_rows;   // dummy columns [0, clear_rows): their rows are known to reach no opponent at key 0
     std::uint32_t version;    // of the opponent column labels
 
     static std::size_t bytes(std::size_t nS, std::size_t nO) {
@@ -117,7 +117,7 @@ struct PlaceState {
         return 6 * Carver::bytes<std::int32_t>(cw) +
                Carver::bytes<std::int64_t>(nS) +
                Carver::bytes<std::uint64_t>(nS * words) + Carver::bytes<std::uint32_t>(N) +
-               5 * Carver::bytes<std::uint64_t>(words) + 2 * Carver::bytes<TreeEntry>(N) +
+               5 * Carver::bytes<std::uint64_t>(words) + Carver::bytes<TreeEntry>(N) + Carver::bytes<TreeEntry>(nO) +
                Carver::bytes<std::uint32_t>(N + kPad) + Carver::bytes<std::uint32_t>(nO) +
                Carver::bytes<std::uint32_t>(nS);
     }
@@ -144,7 +144,7 @@ struct PlaceState {
         found = carve.take<std::uint64_t>(words);
         limit = carve.take<std::uint64_t>(words);
         tree_rows = carve.take<TreeEntry>(N);
-        tree_cols = carve.take<TreeEntry>(N);
+        tree_cols = carve.take<TreeEntry>(nO);
         parent = carve.take<std::uint32_t>(N + kPad);  // room for a vector past the opponents
         opp_match = carve.take<std::uint32_t>(nO);
         dummy_match = carve.take<std::uint32_t>(nS);
