@@ -8,9 +8,10 @@ must return bit-identical cost matrices and equal totals, and each one's
 written row must be a valid placement whose cost is the total it returned.
 Timings are taken in one process, the two implementations interleaved call
 by call (alternating which goes first), and summarised by their medians.
-Where the time of a tavelin solve goes (cost matrix, assignment, call
-overhead) comes from the native kernel benchmark, run between the rounds
-(kernel_parts.py).
+Each is also timed alone, call after call, as in a user's loop, where it
+finds the caches as it left them. Where the time of a tavelin solve goes
+(cost matrix, assignment, call overhead, cold caches) comes from those and
+the native kernel benchmark, run between the rounds (kernel_parts.py).
 """
 from __future__ import annotations
 
@@ -181,11 +182,14 @@ def bench_calls(w: Workload, method: str, budget, min_reps, max_reps, overhead):
 
 
 def bench_in_a_row(w: Workload, budget, min_reps, max_reps, overhead):
-    """tavelin's solve alone, call after call, as in a user's loop: only the
-    reset of X runs between the calls, so the caches stay warm."""
-    impls = {"tavelin": (tavelin.Tavelin(*w.args()), w.fresh())}
-    return time_interleaved(impls, w.teams, w.prepare, lambda obj, X, team: obj.solve(X, team),
-                            budget, min_reps, max_reps, overhead)["tavelin"]
+    """Each implementation's solve alone, call after call, as in a user's
+    loop: only the reset of X runs between the calls, so the caches keep
+    what the implementation itself left there."""
+    def solve(obj, X, team):
+        obj.solve(X, team)
+    return {name: time_interleaved({name: (obj, w.fresh())}, w.teams, w.prepare, solve, budget, min_reps,
+                                   max_reps, overhead)[name]
+            for name, obj in (("tavelin", tavelin.Tavelin(*w.args())), ("peer", Peer(*w.args())))}
 
 
 def bench_pass(w: Workload, budget, min_reps, max_reps, overhead):
@@ -272,9 +276,13 @@ def render(info, solve_rows, ccm_rows, pass_rows, fixed, parts, in_a_row, notes)
                 continue
             cost, assign, both = parts[(s.workload, s.fill)]
             solve = s.tav.median_ns / 1000.0
-            row = in_a_row[(s.workload, s.fill)].median_ns / 1000.0
+            row = in_a_row[(s.workload, s.fill)].tav.median_ns / 1000.0
             out.append(f"| {s.workload} | {s.fill} | {solve:,.2f} | {row:,.2f} | {both:,.2f} | {cost:,.2f} | "
                        f"{assign:,.2f} | {row - both:,.2f} | {solve - row:,.2f} |")
+    out += ["", "Each implementation timed alone, call after call, as in a user's loop (µs, medians; ratio = "
+            "peer / tavelin):", "", "| workload | X | solve: peer | solve: tavelin | ratio |", "|---|---|---:|---:|---:|"]
+    for r in in_a_row.values():
+        out.append(f"| {r.workload} | {r.fill} | {us(r.peer)} | {us(r.tav)} | {r.ratio:.2f} |")
     out += ["", "Construction pass from an empty X (every team placed once, in order), ms per pass:", "",
             "| workload | teams | peer | tavelin | ratio | same final X |",
             "|---|---:|---:|---:|---:|:-:|"]
@@ -368,7 +376,7 @@ def main(argv=None) -> int:
                 add((w.name, w.fill, method),
                     bench_calls(w, method, budget / rounds, max(1, min_reps // rounds), max_reps, overhead))
             add((w.name, w.fill, "in a row"),
-                {"tavelin": bench_in_a_row(w, budget / rounds, max(1, min_reps // rounds), max_reps, overhead)})
+                bench_in_a_row(w, budget / rounds, max(1, min_reps // rounds), max_reps, overhead))
             if kernel_bench is not None:
                 # The kernels right after the Python calls, so that both meet the same machine.
                 for key, times in kernel_times(kernel_bench, [w], kernel_budget).items():
@@ -389,7 +397,7 @@ def main(argv=None) -> int:
     ccm_rows = [make_row(w, w.fill, cells[(w.name, w.fill, "create_cost_matrix")]) for w in workloads]
     pass_rows = [(make_row(w, "pass", cells[(w.name, "pass")]), w.n, same_pass[w.name]) for w in pass_loads]
     fixed = make_row(two_teams(), "", cells[("2 teams",)])
-    in_a_row = {(w.name, w.fill): summarise(cells[(w.name, w.fill, "in a row")]["tavelin"]) for w in workloads}
+    in_a_row = {(w.name, w.fill): make_row(w, w.fill, cells[(w.name, w.fill, "in a row")]) for w in workloads}
     # The kernels' medians over the rounds.
     routes = {key: {name: float(np.median([times[name] for times in got])) for name in got[0]}
               for key, got in kernel_samples.items()}
