@@ -72,11 +72,15 @@ def routes_of(times: dict[str, float]) -> dict[str, float]:
     return {name: t for name, t in times.items() if name not in ("cost matrix", BOTH)}
 
 
+def solve_parts(times: dict[str, float]) -> tuple[float, float, float]:
+    """(cost matrix µs, assignment µs, both in a row µs) of one workload, the
+    assignment on the widest instruction set, which is the one solve uses."""
+    return times["cost matrix"], list(routes_of(times).values())[-1], times[BOTH]
+
+
 def parse_table(text: str) -> dict[tuple[str, str], tuple[float, float, float]]:
-    """{(workload, fill): (cost matrix µs, assignment µs, both in a row µs)},
-    the assignment on the widest instruction set, which is the one solve uses."""
-    return {key: (times["cost matrix"], list(routes_of(times).values())[-1], times[BOTH])
-            for key, times in parse_routes(text).items()}
+    """{(workload, fill): solve_parts} of kernel_bench's table."""
+    return {key: solve_parts(times) for key, times in parse_routes(text).items()}
 
 
 def kernel_times(binary: Path, workloads: list[Workload], seconds: float) -> dict[tuple[str, str], dict[str, float]]:

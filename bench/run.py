@@ -41,7 +41,7 @@ except ImportError:  # pragma: no cover - the bench extra brings it
 import tavelin
 
 from agreement import Disagreement, check_call
-from kernel_parts import BOTH, build_kernel_bench, kernel_times, routes_of
+from kernel_parts import build_kernel_bench, kernel_times, routes_of, solve_parts
 from peer import Peer
 from workloads import COMPACT_SIZES, UNSCHEDULED, Workload, all_workloads, compact, league, two_teams
 
@@ -401,8 +401,7 @@ def main(argv=None) -> int:
     # The kernels' medians over the rounds.
     routes = {key: {name: float(np.median([times[name] for times in got])) for name in got[0]}
               for key, got in kernel_samples.items()}
-    parts = {key: (times["cost matrix"], list(routes_of(times).values())[-1], times[BOTH])
-             for key, times in routes.items()}
+    parts = {key: solve_parts(times) for key, times in routes.items()}
 
     spreads = [st.noise for r in solve_rows + ccm_rows for st in (r.peer, r.tav)]
     load_after = os.getloadavg()
