@@ -104,6 +104,13 @@ class Placer:
     team's home slots are added, and no other row can place it away on its
     home days. One ``Tavelin`` is kept for each set of such teams met.
 
+    ``solve`` breaks ties between equally good placements in one fixed way,
+    by the order in which it is given the home slots. Every other call goes
+    to a ``Tavelin`` that lists them in reverse, so that placing a row again
+    can move it sideways to an equally good one: the descent and the
+    annealing then walk across the plateaus of the objective instead of
+    stopping at the first row of each.
+
     A slot s is closed to team t when some window of intp slots around s
     already holds ``max`` games of t. Before a call, every home slot of the
     home team that is closed to an opponent is written as a game of that
@@ -122,6 +129,7 @@ class Placer:
         self.forbidden = {t: set(slots) for t, slots in model.sets_forbidden.items()}
         for extra in range(n, self.size):
             self.forbidden[extra] = set(range(instance.n_slots))
+        # engines[full << 1 | order]: see engine
         self.engines: dict[int, tavelin.Tavelin] = {}
         # cells[t]: the cells of X (seen as a flat array) that can hold
         # closed slots of team t: its diagonal cell, then its column in
@@ -143,17 +151,19 @@ class Placer:
             self.following.append(row)
         self.solves = 0
 
-    def engine(self, full: int) -> tavelin.Tavelin:
+    def engine(self, full: int, order: int) -> tavelin.Tavelin:
         """The ``Tavelin`` that keeps the teams whose bits are set in
-        ``full`` out of their own home slots."""
-        engine = self.engines.get(full)
+        ``full`` out of their own home slots, with the home slots in their
+        order (``order`` 0) or reversed (1)."""
+        key = full << 1 | order
+        engine = self.engines.get(key)
         if engine is None:
             forbidden = {t: sorted(self.forbidden[t] | (set(map(int, self.model.sets_home[t]))
                                                         if t < self.n and full >> t & 1 else set()))
                          for t in self.forbidden}
             m = self.model
-            engine = self.engines[full] = tavelin.Tavelin(m.sets_home, forbidden, m.m, m.p,
-                                                           m.r_max, m.penalties)
+            home = m.sets_home if order == 0 else {t: s[::-1] for t, s in m.sets_home.items()}
+            engine = self.engines[key] = tavelin.Tavelin(home, forbidden, m.m, m.p, m.r_max, m.penalties)
         return engine
 
     def timetable(self) -> Timetable:
@@ -258,7 +268,8 @@ class Placer:
                 shut = table.shut_away[team] = closed(table.away[team])
             if shut & open_home:
                 self.mark(flat, team, shut & open_home, table.away[team], cells)
-        (self.engines.get(full) or self.engine(full)).solve(table.x, team)
+        order = self.solves & 1
+        (self.engines.get(full << 1 | order) or self.engine(full, order)).solve(table.x, team)
         self.solves += 1
         for cell in cells:
             flat[cell] = UNSCHEDULED

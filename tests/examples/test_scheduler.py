@@ -147,10 +147,10 @@ def test_generated_league_has_the_if_shape():
 # Schedules that runs of 5000 solve calls ended with, fingerprinted: the search
 # must make the same decisions however its bookkeeping is done.
 REPLAYS = [
-    ("generated-2", 3, (0, 74), "4eb37c619ae66c9c"),
-    ("IF1", 3, (2, 101), "b9cfd235a4863cd4"),  # repairs, and ends at the bound
-    ("IF3", 3, (0, 59), "e1890b18df0ad766"),   # repairs, then anneals
-    ("IF8", 3, (1, 37), "a8b158592b349cef"),
+    ("generated-2", 3, (0, 65), "da67e96f48403788"),
+    ("IF1", 3, (2, 94), "38706636ebfb8214"),   # repairs, and ends at the bound
+    ("IF3", 3, (0, 58), "c24bc09f6636b9de"),   # repairs, then anneals
+    ("IF8", 3, (1, 36), "88cee4b07304fb9f"),
 ]
 
 
