@@ -102,7 +102,8 @@ class Placer:
     leave one of its home games without a slot. So when a team has used up
     that budget, the placer uses a ``Tavelin`` in whose forbidden slots that
     team's home slots are added, and no other row can place it away on its
-    home days. One ``Tavelin`` is kept for each set of such teams met.
+    home days. Two ``Tavelin`` are kept for each set of such teams met (one
+    for each order of the home slots, see below).
 
     ``solve`` breaks ties between equally good placements in one fixed way,
     by the order in which it is given the home slots. Every other call goes
