@@ -109,7 +109,7 @@ class Placer:
     by the order in which it is given the home slots. Every other call goes
     to a ``Tavelin`` that lists them in reverse, so that placing a row again
     can move it sideways to an equally good one: the descent and the
-    annealing then walk across the plateaus of the objective instead of
+    replicas then walk across the plateaus of the objective instead of
     stopping at the first row of each.
 
     A slot s is closed to team t when some window of intp slots around s
@@ -296,8 +296,9 @@ class Result:
 
 
 class Search:
-    # Starting temperature of the annealing, in objective points.
-    heat = 1.5
+    # The temperatures of the replicas of the search, in objective points,
+    # coldest first (see ``search``).
+    temperatures = (0.15, 0.3, 0.6, 1.2)
     # How many rows a perturbation clears, at least and at most.
     ruin = (2, 4)
     # Repair steps at most to put back the games a perturbation lost.
@@ -445,7 +446,7 @@ class Search:
         """Puts back games that a perturbation left without a slot, with at
         most ``mend_steps`` repair steps while more than ``goal`` games lack
         one: where some games can never all have a slot, the perturbed rows
-        often lose one more, and without this the annealing would never
+        often lose one more, and without this the replicas would never
         accept a schedule again."""
         tabu: dict = {}
         for step in range(1, self.mend_steps + 1):
@@ -469,6 +470,27 @@ class Search:
             table.clear_row(team)
         for team in chosen:
             self.placer.place(table, team)
+
+    def accepts(self, new: Cost, old: Cost, temperature: float) -> bool:
+        """Whether a replica at ``temperature`` goes on from ``new``: always
+        when it leaves fewer games without a slot, never when more, and
+        otherwise when its objective is lower or equal, or higher by d with
+        probability exp(-d / temperature)."""
+        if new[0] != old[0]:
+            return new[0] < old[0]
+        worse = new[1] - old[1]
+        return worse <= 0 or self.rng.random() < math.exp(-worse / temperature)
+
+    def trades(self, cold: Cost, hot: Cost, cold_temperature: float, hot_temperature: float) -> bool:
+        """Whether two neighbouring replicas trade schedules: always when
+        the hotter one's leaves fewer games without a slot, never when more,
+        otherwise with probability exp((cold - hot) x (1 / cold_temperature -
+        1 / hot_temperature)) of their objectives (1 when the hotter one's is
+        lower or equal)."""
+        if cold[0] != hot[0]:
+            return hot[0] < cold[0]
+        gain = (cold[1] - hot[1]) * (1 / cold_temperature - 1 / hot_temperature)
+        return gain >= 0 or self.rng.random() < math.exp(gain)
 
     def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
             target: Cost | None = None, *, progress: Callable[[Progress], None] | None = None,
@@ -524,31 +546,33 @@ class Search:
             if step % 5 == 0:
                 cost = self.descend(x, cost, deadline)
             record()
-        x, cost = best.copy(), best_cost
-
-        # Then the objective: leave each local optimum by re-placing a few
-        # rows together and descending again; go on from the outcome when it
-        # is better, or worse by d with probability exp(-d / temperature),
-        # the temperature falling to nearly 0 at the deadline (annealing).
-        begin = self.now()
+        # Then the objective, by parallel tempering: one replica of the
+        # schedule for each temperature, all starting from the best. A step
+        # of a replica leaves its local optimum by re-placing a few rows
+        # together and descending again, and goes on from the outcome when
+        # it is better, or worse by d with probability exp(-d / temperature).
+        # After each round of steps, neighbouring replicas trade schedules
+        # when the hotter one's is better, or with the probability that keeps
+        # both walks fair. The hot replicas roam far; what they find sinks to
+        # the cold ones, which search around it closely. Unlike one cooling
+        # walk, this does not depend on the length of the run, and it keeps
+        # leaving the schedules it has settled on.
+        replicas = [(best.copy(), best_cost) for _ in self.temperatures]
         while running():
-            trial = x.copy()
-            self.perturb(trial)
-            trial_cost = self.descend(trial, self.cost(trial), deadline)
-            if trial_cost[0] > cost[0]:
-                trial, trial_cost = self.mend(trial, trial_cost, cost[0], deadline)
-            if trial_cost[0] < cost[0]:
-                accept = True
-            elif trial_cost[0] > cost[0]:
-                accept = False
-            else:
-                worse = trial_cost[1] - cost[1]
-                left = (deadline - self.now()) / max(deadline - begin, 1e-9)
-                temperature = self.heat * max(left, 0.0) + 0.1
-                accept = worse <= 0 or self.rng.random() < math.exp(-worse / temperature)
-            if accept:
-                x, cost = trial, trial_cost
-            record()
+            for index, temperature in enumerate(self.temperatures):
+                x, cost = replicas[index]
+                trial = x.copy()
+                self.perturb(trial)
+                trial_cost = self.descend(trial, self.cost(trial), deadline)
+                if trial_cost[0] > cost[0]:
+                    trial, trial_cost = self.mend(trial, trial_cost, cost[0], deadline)
+                if self.accepts(trial_cost, cost, temperature):
+                    replicas[index] = x, cost = trial, trial_cost
+                record()
+            for index in range(len(replicas) - 1):
+                (_, cold), (_, hot) = replicas[index], replicas[index + 1]
+                if self.trades(cold, hot, *self.temperatures[index:index + 2]):
+                    replicas[index], replicas[index + 1] = replicas[index + 1], replicas[index]
         n = self.n
         return Result(best.x[:n, :n].copy(), best_cost[0], best_cost[1], self.placer.solves,
                       clock() - start_time, found)

@@ -5,7 +5,7 @@ plain numbers out.
 Batches hand these jobs to worker processes or to the machines of a Dask
 cluster, so the arguments and the result pickle and carry nothing that lives
 only in the caller's process. The same arguments always start the same search
-(its annealing follows the clock, so two runs can still end a point apart).
+(it stops by the clock, so two runs can still end a point apart).
 """
 
 from __future__ import annotations

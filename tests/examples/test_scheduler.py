@@ -147,10 +147,10 @@ def test_generated_league_has_the_if_shape():
 # Schedules that runs of 5000 solve calls ended with, fingerprinted: the search
 # must make the same decisions however its bookkeeping is done.
 REPLAYS = [
-    ("generated-2", 3, (0, 65), "da67e96f48403788"),
-    ("IF1", 3, (2, 94), "38706636ebfb8214"),   # repairs, and ends at the bound
-    ("IF3", 3, (0, 58), "c24bc09f6636b9de"),   # repairs, then anneals
-    ("IF8", 3, (1, 36), "88cee4b07304fb9f"),
+    ("generated-2", 3, (0, 67), "b28c5e3d4be5835d"),
+    ("IF1", 3, (2, 101), "5aba0d5e27944ce5"),  # repairs, and ends at the bound
+    ("IF3", 3, (0, 64), "bc67adeb40e15b8f"),   # repairs, then tempers (replicas trade)
+    ("IF8", 3, (1, 36), "566531fae4276649"),
 ]
 
 
@@ -161,3 +161,16 @@ def test_runs_with_a_budget_of_solve_calls_replay_exactly(robinx_dir, name, seed
     assert (result.infeasibility, result.objective) == cost
     assert 5000 <= result.solves < 5100
     assert hashlib.sha256(result.x.tobytes()).hexdigest()[:16] == fingerprint
+
+
+@pytest.mark.parametrize("cold, hot, draw, traded", [
+    ((0, 53), (0, 52), 0.999, True),    # the hotter replica's schedule is better
+    ((1, 40), (0, 60), 0.999, True),    # fewer games without a slot outweigh the objective
+    ((0, 40), (1, 30), 0.0, False),
+    ((0, 52), (0, 53), 0.035, True),    # worse by 1 between 0.15 and 0.3: exp(-10/3) = 0.0357
+    ((0, 52), (0, 53), 0.036, False),
+])
+def test_replicas_trade_schedules_downhill_and_fairly(instance, cold, hot, draw, traded):
+    search = Search(instance, seed=1)
+    search.rng.random = lambda: draw
+    assert search.trades(cold, hot, 0.15, 0.3) is traded
