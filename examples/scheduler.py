@@ -486,11 +486,10 @@ class Search:
         the hotter one's leaves fewer games without a slot, never when more,
         otherwise with probability exp((cold - hot) x (1 / cold_temperature -
         1 / hot_temperature)) of their objectives (1 when the hotter one's is
-        lower or equal)."""
-        if cold[0] != hot[0]:
-            return hot[0] < cold[0]
-        gain = (cold[1] - hot[1]) * (1 / cold_temperature - 1 / hot_temperature)
-        return gain >= 0 or self.rng.random() < math.exp(gain)
+        lower or equal). That is the Metropolis rule for taking the hotter
+        schedule at the temperature 1 / (1 / cold_temperature - 1 /
+        hot_temperature)."""
+        return self.accepts(hot, cold, 1 / (1 / cold_temperature - 1 / hot_temperature))
 
     def run(self, seconds: float, report: Callable[[Progress], None] | None = None,
             target: Cost | None = None, *, progress: Callable[[Progress], None] | None = None,
